@@ -1,0 +1,91 @@
+// One client connection: reads request heads and bodies, runs the commands
+// against the store and writes each reply in one go.
+#pragma once
+
+#include "request_parser.h"
+#include "shared.h"
+#include "store.h"
+
+#include <asio.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+class GWorker;
+struct GReply;
+struct GRequest;
+
+class GConnection : public std::enable_shared_from_this<GConnection>
+{
+public:
+    GConnection(GWorker& worker, asio::ip::tcp::socket sock);
+    ~GConnection();
+    GConnection(const GConnection&) = delete;
+    GConnection& operator=(const GConnection&) = delete;
+
+    void Start();
+    // Answers 503 and closes: the server already has all the connections it may.
+    void Refuse();
+    // The worker's periodic look at the idle, request and linger deadlines.
+    void CheckDeadlines(int64_t nNowMs);
+
+    // The worker's list of its connections.
+    GConnection* m_pPrev = nullptr;
+    GConnection* m_pNext = nullptr;
+
+private:
+    enum class EPhase
+    {
+        Head,     // waiting for or scanning a request head
+        Body,     // receiving a set's body into its entry
+        Skip,     // reading past a body nobody needs
+        Linger,   // reply sent, send side shut; draining until the client closes
+    };
+
+    void Pump();
+    void Process();
+    void HandleRequest(GRequest& request);
+    void FinishSet();
+    void StartSkip(uint64_t nBytes);
+    void EndRequest();
+    void Append(const GReply& reply);
+    void FailAndClose(uint16_t nStatus, const char* szReason);
+    bool TryWrite();
+    void ClearOutput();
+    void OnWritten(const asio::error_code& ec);
+    void ReadMore();
+    void OnRead(const asio::error_code& ec, size_t nBytes);
+    void OnBodyRead(const asio::error_code& ec, size_t nBytes);
+    void StartLinger();
+    void Close();
+
+    GWorker& m_worker;
+    GServerShared& m_shared;
+    asio::ip::tcp::socket m_sock;
+
+    std::vector<char> m_vecIn;
+    size_t m_nInStart = 0;
+    size_t m_nInEnd = 0;
+    GRequestParser m_parser;
+    EPhase m_phase = EPhase::Head;
+
+    GEntryRef m_refBody;         // set whose body is arriving
+    uint64_t m_nBodyDone = 0;
+    uint64_t m_nSkipLeft = 0;
+    std::string m_strCookie;     // cookie issued to the request in progress
+
+    std::string m_strOut;        // reply heads and small bodies
+    GEntryRef m_refOut;          // large body sent straight from its entry
+
+    bool m_bReading = false;
+    bool m_bWriting = false;
+    bool m_bCloseAfterWrite = false;
+    bool m_bClosed = false;
+
+    int64_t m_nNowMs = 0;
+    int64_t m_nLastActivityMs = 0;
+    int64_t m_nRequestStartMs = 0;
+    int64_t m_nWriteStartMs = 0;
+    int64_t m_nLingerUntilMs = 0;
+    uint64_t m_nLingerBudget = 0;
+};

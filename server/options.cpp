@@ -1,0 +1,206 @@
+// Parsing and checking of harbinet-server's command line.
+#include "options.h"
+
+#include <charconv>
+#include <thread>
+
+namespace
+{
+
+bool ParseUnsigned(std::string_view szText, uint64_t nMax, uint64_t& nValue)
+{
+    if (szText.empty())
+        return false;
+    uint64_t n = 0;
+    auto result = std::from_chars(szText.data(), szText.data() + szText.size(), n);
+    if (result.ec != std::errc() || result.ptr != szText.data() + szText.size() || n > nMax)
+        return false;
+    nValue = n;
+    return true;
+}
+
+bool IsGoodBasePath(std::string_view sz)
+{
+    if (sz.empty() || sz.front() != '/')
+        return false;
+    for (unsigned char c : sz)
+    {
+        if (c <= ' ' || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseSize(std::string_view szText, uint64_t& nBytes)
+{
+    uint64_t nScale = 1;
+    if (!szText.empty())
+    {
+        switch (szText.back())
+        {
+        case 'k': case 'K': nScale = 1024ull; break;
+        case 'm': case 'M': nScale = 1024ull * 1024; break;
+        case 'g': case 'G': nScale = 1024ull * 1024 * 1024; break;
+        default: break;
+        }
+        if (nScale != 1)
+            szText.remove_suffix(1);
+    }
+    uint64_t n = 0;
+    if (!ParseUnsigned(szText, UINT64_MAX / nScale, n))
+        return false;
+    nBytes = n * nScale;
+    return true;
+}
+
+std::string FormatSize(uint64_t nBytes)
+{
+    static const char* const s_szSuffix[] = {"", "K", "M", "G"};
+    int i = 0;
+    while (i < 3 && nBytes != 0 && nBytes % 1024 == 0)
+    {
+        nBytes /= 1024;
+        ++i;
+    }
+    return std::to_string(nBytes) + s_szSuffix[i];
+}
+
+const char* UsageText()
+{
+    return "Usage: harbinet-server [options]\n"
+           "\n"
+           "The cache server that Harbinet talks to.\n"
+           "\n"
+           "  --listen ADDR           address to listen on (default 127.0.0.1)\n"
+           "  --port N                TCP port, 0 for any free one (default 8077)\n"
+           "  --base-path PATH        path that command words are appended to (default /)\n"
+           "  --memory-limit BYTES    memory for stored values, K/M/G allowed (default 64M)\n"
+           "  --max-value-size BYTES  largest value body accepted (default 1M)\n"
+           "  --max-head-size BYTES   largest request head accepted (default 8192)\n"
+           "  --max-connections N     most connections at once (default 1024)\n"
+           "  --idle-timeout SECONDS  close connections idle this long, 0 = never (default 0)\n"
+           "  --request-timeout SECONDS\n"
+           "                          close a connection whose request or reply takes\n"
+           "                          longer than this, 0 = never (default 30)\n"
+           "  --threads N             worker threads (default: one per processor)\n"
+           "  --issue-cookies         give every request without a cookie a fresh one\n"
+           "  --help                  show this text and exit\n";
+}
+
+EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string_view szArg = argv[i];
+        std::string_view szValue;
+        bool bHasValue = false;
+        const size_t nEquals = szArg.find('=');
+        if (szArg.substr(0, 2) == "--" && nEquals != std::string_view::npos)
+        {
+            szValue = szArg.substr(nEquals + 1);
+            szArg = szArg.substr(0, nEquals);
+            bHasValue = true;
+        }
+
+        if (szArg == "--help" || szArg == "-h")
+            return EOptions::Help;
+        if (szArg == "--issue-cookies")
+        {
+            if (bHasValue)
+            {
+                szError = "--issue-cookies takes no value";
+                return EOptions::Error;
+            }
+            options.bIssueCookies = true;
+            continue;
+        }
+
+        static const char* const s_szWithValue[] = {"--listen", "--port", "--base-path",
+            "--memory-limit", "--max-value-size", "--max-head-size", "--max-connections",
+            "--idle-timeout", "--request-timeout", "--threads"};
+        bool bKnown = false;
+        for (const char* sz : s_szWithValue)
+            bKnown = bKnown || szArg == sz;
+        if (!bKnown)
+        {
+            szError = "unknown option " + std::string(szArg);
+            return EOptions::Error;
+        }
+        if (!bHasValue)
+        {
+            if (i + 1 >= argc)
+            {
+                szError = std::string(szArg) + " needs a value";
+                return EOptions::Error;
+            }
+            szValue = argv[++i];
+        }
+
+        uint64_t n = 0;
+        bool bGood = true;
+        if (szArg == "--listen")
+        {
+            bGood = !szValue.empty();
+            options.szListen = std::string(szValue);
+        }
+        else if (szArg == "--port")
+        {
+            bGood = ParseUnsigned(szValue, 65535, n);
+            options.nPort = static_cast<uint16_t>(n);
+        }
+        else if (szArg == "--base-path")
+        {
+            bGood = IsGoodBasePath(szValue);
+            options.szBasePath = std::string(szValue);
+        }
+        else if (szArg == "--memory-limit")
+        {
+            bGood = ParseSize(szValue, n) && n >= 64 * 1024;
+            options.nMemoryLimit = n;
+        }
+        else if (szArg == "--max-value-size")
+        {
+            bGood = ParseSize(szValue, n) && n <= 1024ull * 1024 * 1024;
+            options.nMaxValue = n;
+        }
+        else if (szArg == "--max-head-size")
+        {
+            bGood = ParseSize(szValue, n) && n >= 256 && n <= 1024 * 1024;
+            options.nMaxHead = static_cast<uint32_t>(n);
+        }
+        else if (szArg == "--max-connections")
+        {
+            bGood = ParseUnsigned(szValue, 1000000, n) && n >= 1;
+            options.nMaxConnections = static_cast<uint32_t>(n);
+        }
+        else if (szArg == "--idle-timeout")
+        {
+            bGood = ParseUnsigned(szValue, 1000000000, n);
+            options.nIdleTimeout = static_cast<uint32_t>(n);
+        }
+        else if (szArg == "--request-timeout")
+        {
+            bGood = ParseUnsigned(szValue, 1000000000, n);
+            options.nRequestTimeout = static_cast<uint32_t>(n);
+        }
+        else if (szArg == "--threads")
+        {
+            bGood = ParseUnsigned(szValue, 256, n) && n >= 1;
+            options.nThreads = static_cast<uint32_t>(n);
+        }
+        if (!bGood)
+        {
+            szError = "bad value for " + std::string(szArg) + ": " + std::string(szValue);
+            return EOptions::Error;
+        }
+    }
+
+    if (options.nThreads == 0)
+    {
+        const unsigned nProcessors = std::thread::hardware_concurrency();
+        options.nThreads = nProcessors == 0 ? 1 : nProcessors;
+    }
+    return EOptions::Run;
+}

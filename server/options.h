@@ -1,0 +1,39 @@
+// Command-line options of harbinet-server, their defaults and their checks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct GServerOptions
+{
+    std::string szListen = "127.0.0.1";
+    uint16_t nPort = 8077;
+    std::string szBasePath = "/";
+    uint64_t nMemoryLimit = 64ull * 1024 * 1024;
+    uint64_t nMaxValue = 1024 * 1024;
+    uint32_t nMaxHead = 8192;
+    uint32_t nMaxConnections = 1024;
+    uint32_t nIdleTimeout = 0;       // seconds, 0: off
+    uint32_t nRequestTimeout = 30;   // seconds, 0: off
+    uint32_t nThreads = 0;           // 0: one per processor
+    bool bIssueCookies = false;
+};
+
+enum class EOptions
+{
+    Run,
+    Help,
+    Error,
+};
+
+// Fills options from argv; on Error, szError says what was wrong.
+EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError);
+
+const char* UsageText();
+
+// A byte count with an optional K, M or G suffix (powers of 1024).
+bool ParseSize(std::string_view szText, uint64_t& nBytes);
+
+// The size the way a person would write it back: 64M rather than 67108864.
+std::string FormatSize(uint64_t nBytes);

@@ -1,0 +1,84 @@
+// Worker threads: running an I/O context and watching its connections' deadlines.
+#include "worker.h"
+
+#include "connection.h"
+
+#include <memory>
+
+GWorker::GWorker(GServerShared& shared)
+    : m_shared(shared), m_io(1), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
+{
+    ScheduleTick();
+}
+
+GWorker::~GWorker()
+{
+    Stop();
+    Join();
+}
+
+void GWorker::StartThread()
+{
+    m_thread = std::thread([this] { m_io.run(); });
+}
+
+void GWorker::RunHere()
+{
+    m_io.run();
+}
+
+void GWorker::Stop()
+{
+    m_io.stop();
+}
+
+void GWorker::Join()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void GWorker::Adopt(asio::ip::tcp::socket sock, bool bRefuse)
+{
+    auto pConnection = std::make_shared<GConnection>(*this, std::move(sock));
+    if (bRefuse)
+        pConnection->Refuse();
+    else
+        pConnection->Start();
+}
+
+void GWorker::Link(GConnection* pConnection)
+{
+    pConnection->m_pPrev = nullptr;
+    pConnection->m_pNext = m_pFirstConnection;
+    if (m_pFirstConnection != nullptr)
+        m_pFirstConnection->m_pPrev = pConnection;
+    m_pFirstConnection = pConnection;
+}
+
+void GWorker::Unlink(GConnection* pConnection)
+{
+    if (pConnection->m_pPrev != nullptr)
+        pConnection->m_pPrev->m_pNext = pConnection->m_pNext;
+    else
+        m_pFirstConnection = pConnection->m_pNext;
+    if (pConnection->m_pNext != nullptr)
+        pConnection->m_pNext->m_pPrev = pConnection->m_pPrev;
+}
+
+void GWorker::ScheduleTick()
+{
+    // Deadlines are seconds long, so one look a second is enough, and it
+    // keeps timers out of the path of every request.
+    m_timerTick.expires_after(std::chrono::seconds(1));
+    m_timerTick.async_wait([this](const asio::error_code& ec) {
+        if (ec)
+            return;
+        const int64_t nNowMs = NowMs();
+        // Closing only cancels I/O; connections go away later, from their
+        // handlers, so walking the list while closing is safe.
+        for (GConnection* p = m_pFirstConnection; p != nullptr; p = p->m_pNext)
+            p->CheckDeadlines(nNowMs);
+        ScheduleTick();
+    });
+}

@@ -1,0 +1,47 @@
+// One worker thread: its own I/O context, the connections it serves, and the
+// once-a-second look at their deadlines.
+#pragma once
+
+#include "shared.h"
+
+#include <asio.hpp>
+#include <thread>
+
+class GConnection;
+
+class GWorker
+{
+public:
+    explicit GWorker(GServerShared& shared);
+    ~GWorker();
+    GWorker(const GWorker&) = delete;
+    GWorker& operator=(const GWorker&) = delete;
+
+    asio::io_context& Io() { return m_io; }
+    GServerShared& Shared() { return m_shared; }
+
+    // Runs the context on a thread of its own, or on the calling thread.
+    void StartThread();
+    void RunHere();
+    void Stop();
+    void Join();
+
+    // Takes over a freshly accepted socket; called on this worker's thread.
+    // With bRefuse the client is told that the server is full.
+    void Adopt(asio::ip::tcp::socket sock, bool bRefuse);
+
+    void Link(GConnection* pConnection);
+    void Unlink(GConnection* pConnection);
+
+private:
+    void ScheduleTick();
+
+    GServerShared& m_shared;
+    // Connections unlink themselves when destroyed, which may happen while
+    // the context below is torn down, so the list is declared before it.
+    GConnection* m_pFirstConnection = nullptr;
+    asio::io_context m_io;
+    asio::executor_work_guard<asio::io_context::executor_type> m_guard;
+    asio::steady_timer m_timerTick;
+    std::thread m_thread;
+};
