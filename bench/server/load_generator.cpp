@@ -1,0 +1,445 @@
+// harbinet-load: C connections, each a loop of non-pipelined set and get of
+// small values, against harbinet-server, memcached or redis-server; prints
+// operations per second and latency percentiles.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <arpa/inet.h>
+#include <string>
+#include <string_view>
+#include <strings.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+enum class EProtocol
+{
+    Harbinet,
+    Memcached,
+    Redis,
+};
+
+enum class EReply
+{
+    Incomplete,
+    Good,
+    Bad,
+};
+
+struct GLoadOptions
+{
+    EProtocol protocol = EProtocol::Harbinet;
+    std::string szHost = "127.0.0.1";
+    uint16_t nPort = 8077;
+    int nConnections = 1;
+    double dSeconds = 3.0;
+    double dWarmup = 0.5;
+    size_t nValueSize = 24;
+    int nKeys = 100;
+    uint64_t nMaxOps = 50000000;
+    std::string szBasePath = "/";
+};
+
+int64_t NowNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Latencies to the microsecond up to one second; slower ones share the last slot.
+class GHistogram
+{
+public:
+    GHistogram() : m_vecCounts(1000001, 0) {}
+    void Record(int64_t nNs)
+    {
+        const int64_t nUs = std::min<int64_t>(nNs / 1000, 1000000);
+        ++m_vecCounts[static_cast<size_t>(nUs)];
+        ++m_nTotal;
+    }
+    uint64_t Total() const { return m_nTotal; }
+    double Percentile(double dFraction) const
+    {
+        const uint64_t nRank = static_cast<uint64_t>(dFraction * static_cast<double>(m_nTotal));
+        uint64_t nSeen = 0;
+        for (size_t i = 0; i < m_vecCounts.size(); ++i)
+        {
+            nSeen += m_vecCounts[i];
+            if (nSeen > nRank)
+                return static_cast<double>(i) + 0.5;
+        }
+        return static_cast<double>(m_vecCounts.size());
+    }
+
+private:
+    std::vector<uint64_t> m_vecCounts;
+    uint64_t m_nTotal = 0;
+};
+
+struct GLoadConnection
+{
+    int nFd = -1;
+    int nIndex = 0;
+    int nKey = 0;
+    bool bGet = false;
+    int64_t nSentNs = 0;
+    std::string strIn;
+    // Requests are made once up front so that the generator spends its time
+    // on the wire, not on building text; the servers share the machine with it.
+    std::vector<std::string> vecSets;
+    std::vector<std::string> vecGets;
+};
+
+std::string MakeKey(int nConnection, int nKey)
+{
+    return "bench:" + std::to_string(nConnection) + ":" + std::to_string(nKey);
+}
+
+// The same request shapes the Harbinet client sends: a 24-byte VARIANT image
+// typed as VT_I4, then a get of the same name.
+std::string FormatRequest(const GLoadOptions& options, const std::string& strKey, bool bGet,
+    const std::string& strValue)
+{
+    std::string str;
+    switch (options.protocol)
+    {
+    case EProtocol::Harbinet:
+        str = "POST " + options.szBasePath + (bGet ? "get" : "set") + " HTTP/1.1\r\nhost: " + options.szHost + "\r\n";
+        if (bGet)
+            str += "content-length: 0\r\n";
+        else
+            str += "content-type: application/x-variant-3\r\ncontent-length: " + std::to_string(strValue.size()) + "\r\n";
+        str += "x-param-name: " + strKey + "\r\n";
+        if (!bGet)
+            str += "x-param-timeout: 0\r\n";
+        str += "\r\n";
+        if (!bGet)
+            str += strValue;
+        break;
+    case EProtocol::Memcached:
+        if (bGet)
+            str = "get " + strKey + "\r\n";
+        else
+            str = "set " + strKey + " 0 0 " + std::to_string(strValue.size()) + "\r\n" + strValue + "\r\n";
+        break;
+    case EProtocol::Redis:
+        if (bGet)
+            str = "*2\r\n$3\r\nGET\r\n$" + std::to_string(strKey.size()) + "\r\n" + strKey + "\r\n";
+        else
+            str = "*3\r\n$3\r\nSET\r\n$" + std::to_string(strKey.size()) + "\r\n" + strKey + "\r\n$"
+                + std::to_string(strValue.size()) + "\r\n" + strValue + "\r\n";
+        break;
+    }
+    return str;
+}
+
+uint64_t LeadingNumber(std::string_view sz)
+{
+    uint64_t n = 0;
+    size_t i = 0;
+    while (i < sz.size() && sz[i] == ' ')
+        ++i;
+    for (; i < sz.size() && sz[i] >= '0' && sz[i] <= '9'; ++i)
+        n = n * 10 + static_cast<uint64_t>(sz[i] - '0');
+    return n;
+}
+
+// Whether the buffered bytes hold one whole reply, and whether it says what
+// it should: stored, or found with a body of the value's size.
+EReply CheckReply(const GLoadOptions& options, const std::string& strIn, bool bGet)
+{
+    std::string_view sz(strIn);
+    switch (options.protocol)
+    {
+    case EProtocol::Harbinet:
+    {
+        const size_t nEnd = sz.find("\r\n\r\n");
+        if (nEnd == std::string_view::npos)
+            return EReply::Incomplete;
+        std::string_view szHead = sz.substr(0, nEnd + 2);
+        uint64_t nLength = 0;
+        int nCode = -1;
+        size_t nPos = szHead.find("\r\n") + 2;
+        while (nPos < szHead.size())
+        {
+            const size_t nLineEnd = szHead.find("\r\n", nPos);
+            std::string_view szLine = szHead.substr(nPos, nLineEnd - nPos);
+            const size_t nColon = szLine.find(':');
+            if (nColon != std::string_view::npos)
+            {
+                std::string_view szName = szLine.substr(0, nColon);
+                std::string_view szValue = szLine.substr(nColon + 1);
+                if (szName.size() == 14 && strncasecmp(szName.data(), "content-length", 14) == 0)
+                    nLength = LeadingNumber(szValue);
+                else if (szName.size() == 13 && strncasecmp(szName.data(), "x-result-code", 13) == 0)
+                    nCode = static_cast<int>(LeadingNumber(szValue));
+            }
+            nPos = nLineEnd + 2;
+        }
+        if (sz.size() < nEnd + 4 + nLength)
+            return EReply::Incomplete;
+        const bool bGood = sz.substr(0, 13) == "HTTP/1.1 200 " && nCode == 0
+            && (!bGet || nLength == options.nValueSize);
+        return bGood ? EReply::Good : EReply::Bad;
+    }
+    case EProtocol::Memcached:
+    {
+        const size_t nLineEnd = sz.find("\r\n");
+        if (nLineEnd == std::string_view::npos)
+            return EReply::Incomplete;
+        if (!bGet)
+            return sz.substr(0, nLineEnd) == "STORED" ? EReply::Good : EReply::Bad;
+        if (sz.substr(0, 6) != "VALUE ")
+            return EReply::Bad;
+        const size_t nLastSpace = sz.substr(0, nLineEnd).rfind(' ');
+        const uint64_t nLength = LeadingNumber(sz.substr(nLastSpace + 1, nLineEnd - nLastSpace - 1));
+        const size_t nWhole = nLineEnd + 2 + nLength + 2 + 5;
+        if (sz.size() < nWhole)
+            return EReply::Incomplete;
+        return nLength == options.nValueSize && sz.substr(nWhole - 5) == "END\r\n" ? EReply::Good : EReply::Bad;
+    }
+    case EProtocol::Redis:
+    {
+        const size_t nLineEnd = sz.find("\r\n");
+        if (nLineEnd == std::string_view::npos)
+            return EReply::Incomplete;
+        if (!bGet)
+            return sz.substr(0, nLineEnd) == "+OK" ? EReply::Good : EReply::Bad;
+        if (sz[0] != '$' || sz[1] == '-')
+            return EReply::Bad;
+        const uint64_t nLength = LeadingNumber(sz.substr(1, nLineEnd - 1));
+        if (sz.size() < nLineEnd + 2 + nLength + 2)
+            return EReply::Incomplete;
+        return nLength == options.nValueSize ? EReply::Good : EReply::Bad;
+    }
+    }
+    return EReply::Bad;
+}
+
+bool ParseArgs(int argc, char** argv, GLoadOptions& options)
+{
+    for (int i = 1; i + 1 < argc; i += 2)
+    {
+        std::string_view szArg = argv[i];
+        const char* szValue = argv[i + 1];
+        if (szArg == "--protocol")
+        {
+            std::string_view sz = szValue;
+            if (sz == "harbinet")
+                options.protocol = EProtocol::Harbinet;
+            else if (sz == "memcached")
+                options.protocol = EProtocol::Memcached;
+            else if (sz == "redis")
+                options.protocol = EProtocol::Redis;
+            else
+                return false;
+        }
+        else if (szArg == "--host")
+            options.szHost = szValue;
+        else if (szArg == "--port")
+            options.nPort = static_cast<uint16_t>(atoi(szValue));
+        else if (szArg == "--connections")
+            options.nConnections = atoi(szValue);
+        else if (szArg == "--seconds")
+            options.dSeconds = atof(szValue);
+        else if (szArg == "--warmup")
+            options.dWarmup = atof(szValue);
+        else if (szArg == "--value-size")
+            options.nValueSize = static_cast<size_t>(atol(szValue));
+        else if (szArg == "--keys")
+            options.nKeys = atoi(szValue);
+        else if (szArg == "--max-ops")
+            options.nMaxOps = strtoull(szValue, nullptr, 10);
+        else if (szArg == "--base-path")
+            options.szBasePath = szValue;
+        else
+            return false;
+    }
+    return (argc % 2) == 1 && options.nConnections >= 1 && options.nConnections <= 10000 && options.nKeys >= 1
+        && options.dSeconds > 0 && options.dSeconds <= 600;
+}
+
+bool SendAll(int nFd, const std::string& str)
+{
+    size_t nDone = 0;
+    while (nDone < str.size())
+    {
+        const ssize_t n = send(nFd, str.data() + nDone, str.size() - nDone, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        nDone += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    GLoadOptions options;
+    if (!ParseArgs(argc, argv, options))
+    {
+        fprintf(stderr,
+            "usage: harbinet-load --protocol harbinet|memcached|redis --port N [--host ADDR]\n"
+            "       [--connections C] [--seconds S] [--warmup S] [--value-size BYTES]\n"
+            "       [--keys K] [--max-ops N] [--base-path PATH]\n");
+        return 2;
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.nPort);
+    if (inet_pton(AF_INET, options.szHost.c_str(), &address.sin_addr) != 1)
+    {
+        fprintf(stderr, "harbinet-load: bad host %s\n", options.szHost.c_str());
+        return 2;
+    }
+
+    // A VT_I4 image holding 42, padded to the requested size.
+    std::string strValue(options.nValueSize, '\0');
+    if (strValue.size() >= 12)
+    {
+        strValue[0] = 3;
+        strValue[8] = 42;
+    }
+
+    const int nEpoll = epoll_create1(0);
+    std::vector<GLoadConnection> vecConnections(static_cast<size_t>(options.nConnections));
+    for (int i = 0; i < options.nConnections; ++i)
+    {
+        GLoadConnection& conn = vecConnections[static_cast<size_t>(i)];
+        conn.nIndex = i;
+        conn.nFd = socket(AF_INET, SOCK_STREAM, 0);
+        if (conn.nFd < 0 || connect(conn.nFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        {
+            fprintf(stderr, "harbinet-load: cannot connect to %s:%u: %s\n", options.szHost.c_str(),
+                options.nPort, strerror(errno));
+            return 1;
+        }
+        int nOne = 1;
+        setsockopt(conn.nFd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof(nOne));
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.ptr = &conn;
+        epoll_ctl(nEpoll, EPOLL_CTL_ADD, conn.nFd, &ev);
+    }
+
+    GHistogram histogram;
+    uint64_t nErrors = 0;
+    const int64_t nStartNs = NowNs();
+    const int64_t nMeasureFromNs = nStartNs + static_cast<int64_t>(options.dWarmup * 1e9);
+    const int64_t nStopNs = nMeasureFromNs + static_cast<int64_t>(options.dSeconds * 1e9);
+    uint64_t nOpsMeasured = 0;
+    uint64_t nOpsAll = 0;
+
+    for (GLoadConnection& conn : vecConnections)
+    {
+        for (int k = 0; k < options.nKeys; ++k)
+        {
+            const std::string strKey = MakeKey(conn.nIndex, k);
+            conn.vecSets.push_back(FormatRequest(options, strKey, false, strValue));
+            conn.vecGets.push_back(FormatRequest(options, strKey, true, strValue));
+        }
+        conn.strIn.reserve(4096);
+    }
+    for (GLoadConnection& conn : vecConnections)
+    {
+        conn.nSentNs = NowNs();
+        if (!SendAll(conn.nFd, conn.vecSets[0]))
+        {
+            fprintf(stderr, "harbinet-load: send failed\n");
+            return 1;
+        }
+    }
+
+    std::vector<epoll_event> vecEvents(static_cast<size_t>(options.nConnections));
+    char szBuffer[65536];
+    int nOpen = options.nConnections;
+    bool bStopping = false;
+    int64_t nMeasuredEndNs = nStopNs;
+    while (nOpen > 0)
+    {
+        const int nReady = epoll_wait(nEpoll, vecEvents.data(), static_cast<int>(vecEvents.size()), 1000);
+        if (nReady < 0 && errno != EINTR)
+            break;
+        if (NowNs() > nStopNs + 5000000000LL)
+        {
+            fprintf(stderr, "harbinet-load: replies stopped coming; giving up\n");
+            return 1;
+        }
+        for (int e = 0; e < nReady; ++e)
+        {
+            GLoadConnection& conn = *static_cast<GLoadConnection*>(vecEvents[static_cast<size_t>(e)].data.ptr);
+            const ssize_t n = recv(conn.nFd, szBuffer, sizeof(szBuffer), 0);
+            if (n <= 0)
+            {
+                fprintf(stderr, "harbinet-load: connection %d ended\n", conn.nIndex);
+                return 1;
+            }
+            conn.strIn.append(szBuffer, static_cast<size_t>(n));
+            const EReply reply = CheckReply(options, conn.strIn, conn.bGet);
+            if (reply == EReply::Incomplete)
+                continue;
+            const int64_t nNow = NowNs();
+            if (reply == EReply::Bad)
+            {
+                ++nErrors;
+                if (nErrors <= 3)
+                    fprintf(stderr, "harbinet-load: unexpected reply: %.200s\n", conn.strIn.c_str());
+            }
+            if (conn.nSentNs >= nMeasureFromNs && nNow <= nStopNs)
+            {
+                histogram.Record(nNow - conn.nSentNs);
+                ++nOpsMeasured;
+            }
+            ++nOpsAll;
+            conn.strIn.clear();
+            if (nNow >= nStopNs || nOpsAll >= options.nMaxOps)
+            {
+                if (!bStopping)
+                    nMeasuredEndNs = std::min(nNow, nStopNs);
+                bStopping = true;
+                epoll_ctl(nEpoll, EPOLL_CTL_DEL, conn.nFd, nullptr);
+                close(conn.nFd);
+                --nOpen;
+                continue;
+            }
+            // Each connection sets a key and then reads it back before moving
+            // on to the next of its own keys.
+            if (conn.bGet)
+                conn.nKey = (conn.nKey + 1) % options.nKeys;
+            conn.bGet = !conn.bGet;
+            conn.nSentNs = nNow;
+            const size_t nKey = static_cast<size_t>(conn.nKey);
+            if (!SendAll(conn.nFd, conn.bGet ? conn.vecGets[nKey] : conn.vecSets[nKey]))
+            {
+                fprintf(stderr, "harbinet-load: send failed\n");
+                return 1;
+            }
+        }
+    }
+
+    static const char* const s_szNames[] = {"harbinet", "memcached", "redis"};
+    const double dMeasured = static_cast<double>(nMeasuredEndNs - nMeasureFromNs) / 1e9;
+    printf("protocol=%s connections=%d ops=%llu seconds=%.3f ops_per_s=%.0f p50_us=%.1f p99_us=%.1f "
+           "p999_us=%.1f errors=%llu\n",
+        s_szNames[static_cast<int>(options.protocol)], options.nConnections,
+        static_cast<unsigned long long>(nOpsMeasured), dMeasured,
+        dMeasured > 0 ? static_cast<double>(nOpsMeasured) / dMeasured : 0.0, histogram.Percentile(0.50),
+        histogram.Percentile(0.99), histogram.Percentile(0.999), static_cast<unsigned long long>(nErrors));
+    close(nEpoll);
+    return nErrors == 0 ? 0 : 1;
+}
