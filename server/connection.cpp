@@ -206,6 +206,9 @@ void GConnection::HandleRequest(GRequest& request)
                 FinishSet();
             return;
         }
+        // A refused set must not leave the earlier value readable, as if the
+        // new one had never been asked for.
+        store.Delete(request.key, m_nNowMs);
         reply.nResultCode = 1;
         reply.szReason = admit == EAdmit::TooLarge ? "value too large" : "out of memory";
         Append(reply);

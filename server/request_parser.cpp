@@ -208,8 +208,10 @@ EParse GRequestParser::Parse(const char* pHead, size_t nAvailable, size_t nMaxHe
             m_state = EState::RequestLineCr;
             break;
         case EState::RequestLineCr:
-            // The CR is looked at here and the LF in LineStart's stead, so a
-            // request line must end in exactly CR LF.
+            // The CR is looked at here and the LF in HeaderLf, so a request
+            // line must end in exactly CR LF.
+            if (c == '\n')
+                return Fail(400, "line not ended by CR LF");
             if (c != '\r')
                 return Fail(400, "bad request line");
             m_state = EState::HeaderLf;
