@@ -1,0 +1,108 @@
+// Tests of the command line: defaults, sizes, both option forms, refusals.
+#include "options.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+EOptions Parse(std::vector<const char*> vecArgs, GServerOptions& options, std::string& szError)
+{
+    vecArgs.insert(vecArgs.begin(), "harbinet-server");
+    return ParseOptions(static_cast<int>(vecArgs.size()), vecArgs.data(), options, szError);
+}
+
+} // namespace
+
+TEST(OptionsTest, DefaultsAreLoopbackPort8077AndDocumentedLimits)
+{
+    GServerOptions options;
+    std::string szError;
+    ASSERT_EQ(EOptions::Run, Parse({}, options, szError));
+    EXPECT_EQ("127.0.0.1", options.szListen);
+    EXPECT_EQ(8077, options.nPort);
+    EXPECT_EQ("/", options.szBasePath);
+    EXPECT_EQ(67108864u, options.nMemoryLimit);
+    EXPECT_EQ(1048576u, options.nMaxValue);
+    EXPECT_EQ(8192u, options.nMaxHead);
+    EXPECT_EQ(1024u, options.nMaxConnections);
+    EXPECT_EQ(0u, options.nIdleTimeout);
+    EXPECT_EQ(30u, options.nRequestTimeout);
+    EXPECT_GE(options.nThreads, 1u);
+    EXPECT_FALSE(options.bIssueCookies);
+}
+
+TEST(OptionsTest, TakesValuesSeparateOrAfterEquals)
+{
+    GServerOptions options;
+    std::string szError;
+    ASSERT_EQ(EOptions::Run, Parse({"--listen", "::1", "--port=9000", "--base-path", "/cache", "--memory-limit=2G",
+                                       "--max-value-size", "512k", "--max-head-size", "16K", "--max-connections", "5",
+                                       "--idle-timeout", "60", "--request-timeout=0", "--threads", "3",
+                                       "--issue-cookies"},
+                                  options, szError))
+        << szError;
+    EXPECT_EQ("::1", options.szListen);
+    EXPECT_EQ(9000, options.nPort);
+    EXPECT_EQ("/cache", options.szBasePath);
+    EXPECT_EQ(2147483648u, options.nMemoryLimit);
+    EXPECT_EQ(524288u, options.nMaxValue);
+    EXPECT_EQ(16384u, options.nMaxHead);
+    EXPECT_EQ(5u, options.nMaxConnections);
+    EXPECT_EQ(60u, options.nIdleTimeout);
+    EXPECT_EQ(0u, options.nRequestTimeout);
+    EXPECT_EQ(3u, options.nThreads);
+    EXPECT_TRUE(options.bIssueCookies);
+}
+
+TEST(OptionsTest, HelpIsRecognised)
+{
+    GServerOptions options;
+    std::string szError;
+    EXPECT_EQ(EOptions::Help, Parse({"--port", "1", "--help"}, options, szError));
+    EXPECT_NE(std::string(UsageText()).find("--memory-limit"), std::string::npos);
+}
+
+TEST(OptionsTest, RefusesBadValuesWithAMessage)
+{
+    const std::vector<std::vector<const char*>> vecBad = {
+        {"--port", "65536"}, {"--port", "-1"}, {"--port"}, {"--memory-limit", "10Q"}, {"--memory-limit", "1K"},
+        {"--max-value-size", "2G"}, {"--max-head-size", "100"}, {"--max-connections", "0"}, {"--threads", "0"},
+        {"--base-path", "cache"}, {"--base-path", "/a b"}, {"--idle-timeout", "x"}, {"--frobnicate"},
+        {"--issue-cookies=yes"}, {"--listen", ""}};
+    for (const auto& vecArgs : vecBad)
+    {
+        GServerOptions options;
+        std::string szError;
+        EXPECT_EQ(EOptions::Error, Parse(vecArgs, options, szError)) << vecArgs[0];
+        EXPECT_FALSE(szError.empty()) << vecArgs[0];
+    }
+}
+
+TEST(OptionsTest, SizesTakeBinarySuffixes)
+{
+    uint64_t n = 0;
+    EXPECT_TRUE(ParseSize("100", n));
+    EXPECT_EQ(100u, n);
+    EXPECT_TRUE(ParseSize("3k", n));
+    EXPECT_EQ(3072u, n);
+    EXPECT_TRUE(ParseSize("64M", n));
+    EXPECT_EQ(67108864u, n);
+    EXPECT_TRUE(ParseSize("1g", n));
+    EXPECT_EQ(1073741824u, n);
+    EXPECT_FALSE(ParseSize("", n));
+    EXPECT_FALSE(ParseSize("M", n));
+    EXPECT_FALSE(ParseSize("1.5M", n));
+    EXPECT_FALSE(ParseSize("99999999999999999999G", n));
+}
+
+TEST(OptionsTest, SizesAreWrittenBackShort)
+{
+    EXPECT_EQ("64M", FormatSize(67108864));
+    EXPECT_EQ("512K", FormatSize(524288));
+    EXPECT_EQ("1G", FormatSize(1073741824));
+    EXPECT_EQ("1000", FormatSize(1000));
+    EXPECT_EQ("0", FormatSize(0));
+}

@@ -1,0 +1,52 @@
+// Base fixture of the socket tests: starts a private harbinet-server on a free
+// loopback port and stops it by pid afterwards.
+#pragma once
+
+#include "server_process.h"
+#include "wire_client.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class GServerFixture : public ::testing::Test
+{
+protected:
+    void StartServer(const std::vector<std::string>& vecArgs = {})
+    {
+        ASSERT_TRUE(m_server.Start(vecArgs)) << "harbinet-server did not start";
+    }
+
+    void TearDown() override
+    {
+        if (m_server.Pid() > 0)
+            EXPECT_EQ(0, m_server.Stop()) << "harbinet-server did not stop cleanly";
+    }
+
+    GWireClient Connect()
+    {
+        GWireClient client;
+        EXPECT_TRUE(client.Connect(m_server.Port()));
+        return client;
+    }
+
+    // One request on a connection of its own, and its reply.
+    std::string Exchange(const std::string& strRequest)
+    {
+        GWireClient client = Connect();
+        EXPECT_TRUE(client.Send(strRequest));
+        return client.ReadReply();
+    }
+
+    GServerProcess m_server;
+};
+
+constexpr const char* kStored = "HTTP/1.1 200 OK\r\nx-result-code: 0\r\ncontent-length: 0\r\n\r\n";
+constexpr const char* kNotFound = "HTTP/1.1 200 OK\r\nx-result-code: 1\r\ncontent-length: 0\r\n\r\n";
+
+// The found reply for a VT_I4 body.
+inline std::string FoundI4(int n)
+{
+    return "HTTP/1.1 200 OK\r\nx-result-code: 0\r\ncontent-type: application/x-variant-3\r\ncontent-length: 24\r\n\r\n"
+        + I4Image(n);
+}
