@@ -1,0 +1,92 @@
+# Cross build with mingw-w64: the type library, harbinet.dll, and the Windows tests
+# and benchmarks, which run under wine through the wrapper made below.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE)
+    set(CMAKE_BUILD_TYPE Release)
+endif()
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+find_program(WIDL x86_64-w64-mingw32-widl REQUIRED)
+set(WINE_IDL_DIR /usr/include/wine/wine/windows)
+set(WINE_DLL_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+set(GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${GENERATED_DIR})
+
+set(IDL_FILE ${CMAKE_SOURCE_DIR}/dispatch/harbinet.idl)
+add_custom_command(
+    OUTPUT ${GENERATED_DIR}/harbinet.tlb
+    COMMAND ${WIDL} -m64 --win64 -I ${WINE_IDL_DIR} -L ${WINE_DLL_DIR} -t -o ${GENERATED_DIR}/harbinet.tlb ${IDL_FILE}
+    DEPENDS ${IDL_FILE}
+    COMMENT "Type library from harbinet.idl")
+add_custom_command(
+    OUTPUT ${GENERATED_DIR}/harbinet_h.h
+    COMMAND ${WIDL} -m64 --win64 -I ${WINE_IDL_DIR} -h -H ${GENERATED_DIR}/harbinet_h.h ${IDL_FILE}
+    DEPENDS ${IDL_FILE}
+    COMMENT "Interface header from harbinet.idl")
+add_custom_target(harbinet_idl DEPENDS ${GENERATED_DIR}/harbinet.tlb ${GENERATED_DIR}/harbinet_h.h)
+
+# Warnings and the static runtime are shared by every Windows target.
+add_library(harbinet_options INTERFACE)
+target_include_directories(harbinet_options INTERFACE ${CMAKE_SOURCE_DIR} ${GENERATED_DIR})
+target_compile_definitions(harbinet_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_compile_options(harbinet_options INTERFACE -Wall -Wextra -Wno-unknown-pragmas -Wno-write-strings -Wno-cast-function-type)
+target_link_options(harbinet_options INTERFACE -static -static-libgcc -static-libstdc++)
+
+set(HARBINET_SOURCES
+    common/report_error.cpp
+    common/narrow_text.cpp
+    common/wide_text.cpp
+    dispatch/harbinet_guids.cpp
+    dispatch/type_description.cpp
+    client/url_scan.cpp
+    client/reply_head_scanner.cpp
+    client/open_close.cpp
+    client/request_head.cpp
+    client/reply_head.cpp
+    client/cookie.cpp
+    client/simple_commands.cpp
+    module/library_entry.cpp
+    module/class_objects.cpp
+    module/registration.cpp)
+set(HARBINET_LIBS ole32 oleaut32 uuid ws2_32 advapi32)
+
+# The code of the module, shared by the DLL, its variant without a type library and
+# the tests that exercise internal helpers.
+add_library(harbinet_core STATIC ${HARBINET_SOURCES})
+add_dependencies(harbinet_core harbinet_idl)
+target_link_libraries(harbinet_core PUBLIC harbinet_options ${HARBINET_LIBS})
+
+set_source_files_properties(${CMAKE_SOURCE_DIR}/dispatch/harbinet.rc PROPERTIES OBJECT_DEPENDS ${GENERATED_DIR}/harbinet.tlb)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${GENERATED_DIR}")
+enable_language(RC)
+
+function(harbinet_module name)
+    add_library(${name} SHARED ${ARGN} ${CMAKE_SOURCE_DIR}/module/harbinet.def)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+    # Whole archive: the entry points live in the static library and nothing else pulls them in.
+    target_link_libraries(${name} PRIVATE -Wl,--whole-archive harbinet_core -Wl,--no-whole-archive harbinet_options ${HARBINET_LIBS})
+endfunction()
+
+harbinet_module(harbinet dispatch/harbinet.rc)
+# The same module without its type library: it must refuse to load.
+harbinet_module(harbinet_notlb)
+
+# Every Windows program runs under wine in a private prefix inside this build folder.
+set(HARBINET_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+               @ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+
+# GoogleTest from Debian's sources, built with this toolchain.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_subdirectory(tests)
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+    add_subdirectory(bench)
+endif()

@@ -1,0 +1,96 @@
+// DllRegisterServer and DllUnregisterServer: the registry entries of both classes.
+#include <windows.h>
+
+#include "module/module_state.h"
+
+namespace
+{
+struct GClassEntry
+{
+    const wchar_t* szProgId;
+    const wchar_t* szClassId;
+};
+
+// Written exactly so, letter case included: hosts and earlier installations know
+// the class ids in this spelling.
+constexpr GClassEntry CLASS_HARBINET = {L"Harbinet", L"{8C812366-4C56-400a-AB1A-9AB2B3FB8DC6}"};
+constexpr GClassEntry CLASS_DISTRIBUTED = {L"Harbinet.Distributed", L"{2A4B9357-34BB-4c78-884F-A7B3F67C1A95}"};
+
+constexpr REGSAM OPEN_ACCESS = KEY_READ | KEY_WRITE;
+
+class GRegKey
+{
+public:
+    GRegKey() noexcept = default;
+    ~GRegKey()
+    {
+        if (m_hKey != nullptr)
+            RegCloseKey(m_hKey);
+    }
+    GRegKey(const GRegKey&) = delete;
+    GRegKey& operator=(const GRegKey&) = delete;
+
+    bool Create(HKEY hParent, const wchar_t* szName) noexcept
+    {
+        return RegCreateKeyExW(hParent, szName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &m_hKey,
+                               nullptr) == ERROR_SUCCESS;
+    }
+    bool Open(HKEY hParent, const wchar_t* szName) noexcept
+    {
+        return RegOpenKeyExW(hParent, szName, 0, OPEN_ACCESS, &m_hKey) == ERROR_SUCCESS;
+    }
+    bool SetText(const wchar_t* szValueName, const wchar_t* szText) noexcept
+    {
+        const DWORD nBytes = static_cast<DWORD>((wcslen(szText) + 1) * sizeof(wchar_t));
+        return RegSetValueExW(m_hKey, szValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(szText),
+                              nBytes) == ERROR_SUCCESS;
+    }
+    bool DeleteSubKey(const wchar_t* szName) noexcept { return RegDeleteKeyW(m_hKey, szName) == ERROR_SUCCESS; }
+    HKEY Get() const noexcept { return m_hKey; }
+
+private:
+    HKEY m_hKey = nullptr;
+};
+
+bool RegisterOneClass(const GClassEntry& entry) noexcept
+{
+    GRegKey keyProgId, keyProgIdClsid, keyClsid, keyClass, keyServer;
+    return keyProgId.Create(HKEY_CLASSES_ROOT, entry.szProgId)
+        && keyProgIdClsid.Create(keyProgId.Get(), L"CLSID")
+        && keyProgIdClsid.SetText(nullptr, entry.szClassId)
+        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID")
+        && keyClass.Create(keyClsid.Get(), entry.szClassId)
+        && keyClass.SetText(nullptr, entry.szProgId)
+        && keyServer.Create(keyClass.Get(), L"InProcServer32")
+        && keyServer.SetText(nullptr, g_szModulePath)
+        && keyServer.SetText(L"ThreadingModel", L"Apartment");
+}
+
+// Keys go deepest first, since a deletion removes only a key without subkeys; the
+// first step that fails leaves the rest in place.
+bool UnregisterOneClass(const GClassEntry& entry) noexcept
+{
+    GRegKey keyProgId, keyClsid, keyClass;
+    return keyProgId.Open(HKEY_CLASSES_ROOT, entry.szProgId)
+        && keyProgId.DeleteSubKey(L"CLSID")
+        && RegDeleteKeyW(HKEY_CLASSES_ROOT, entry.szProgId) == ERROR_SUCCESS
+        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID")
+        && keyClass.Open(keyClsid.Get(), entry.szClassId)
+        && keyClass.DeleteSubKey(L"InProcServer32")
+        && keyClsid.DeleteSubKey(entry.szClassId);
+}
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    if (!RegisterOneClass(CLASS_HARBINET) || !RegisterOneClass(CLASS_DISTRIBUTED))
+        return E_FAIL;
+    return S_OK;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer()
+{
+    if (!UnregisterOneClass(CLASS_HARBINET) || !UnregisterOneClass(CLASS_DISTRIBUTED))
+        return E_FAIL;
+    return S_OK;
+}
