@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need, if any is missing.
+set -euo pipefail
+
+PACKAGES=(
+    cmake make
+    g++-mingw-w64-x86-64 mingw-w64-tools     # harbinet.dll and widl
+    wine wine64 libwine-dev                  # Windows for the tests; the IDL imports
+    googletest libgtest-dev                  # GoogleTest sources (cross) and library (native)
+    libasio-dev                              # harbinet-server
+    clang libclang-rt-14-dev                 # native build and libFuzzer
+)
+if [ "${1:-}" = "--bench" ]; then
+    PACKAGES+=(memcached redis-server)
+fi
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
