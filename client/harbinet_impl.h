@@ -4,6 +4,7 @@
 #include "client/server_connection.h"
 #include "common/report_error.h"
 #include "harbinet_h.h"
+#include "values/value_commands.h"
 
 template <class I>
 class GIHarbinetImpl : public I, protected GServerConnection
@@ -11,16 +12,26 @@ class GIHarbinetImpl : public I, protected GServerConnection
 public:
     HRESULT STDMETHODCALLTYPE put_Item(VARIANT* pName, VARIANT* pNewValue) override
     {
-        (void)pName;
-        (void)pNewValue;
-        return E_NOTIMPL;   // not built yet
+        try
+        {
+            return PutItem(this, pName, pNewValue);
+        }
+        catch (...)
+        {
+            return CaughtHResult();
+        }
     }
 
     HRESULT STDMETHODCALLTYPE get_Item(VARIANT* pName, VARIANT* pValue) override
     {
-        (void)pName;
-        (void)pValue;
-        return E_NOTIMPL;   // not built yet
+        try
+        {
+            return GetItem(this, pName, pValue);
+        }
+        catch (...)
+        {
+            return CaughtHResult();
+        }
     }
 
     HRESULT STDMETHODCALLTYPE Open(BSTR sURL) override
@@ -67,19 +78,26 @@ public:
 
     HRESULT STDMETHODCALLTYPE Set(BSTR sName, VARIANT* pValue, long nTimeout, VARIANT_BOOL* pSet) override
     {
-        (void)sName;
-        (void)pValue;
-        (void)nTimeout;
-        (void)pSet;
-        return E_NOTIMPL;   // not built yet
+        try
+        {
+            return RunSet(*this, this, sName, pValue, nTimeout, pSet);
+        }
+        catch (...)
+        {
+            return CaughtHResult();
+        }
     }
 
     HRESULT STDMETHODCALLTYPE Get(BSTR sName, VARIANT* pValue, VARIANT_BOOL* pFound) override
     {
-        (void)sName;
-        (void)pValue;
-        (void)pFound;
-        return E_NOTIMPL;   // not built yet
+        try
+        {
+            return RunGet(*this, this, sName, pValue, pFound);
+        }
+        catch (...)
+        {
+            return CaughtHResult();
+        }
     }
 
     HRESULT STDMETHODCALLTYPE Delete(BSTR sName) override

@@ -47,6 +47,13 @@ set(HARBINET_SOURCES
     client/reply_head.cpp
     client/cookie.cpp
     client/simple_commands.cpp
+    values/value_class.cpp
+    values/element_name.cpp
+    values/body_writer.cpp
+    values/body_reader.cpp
+    values/set_command.cpp
+    values/get_command.cpp
+    values/item_property.cpp
     module/library_entry.cpp
     module/class_objects.cpp
     module/registration.cpp)

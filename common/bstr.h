@@ -36,6 +36,16 @@ public:
     }
 
     GBstr(GBstr&& other) noexcept : m_bstr(other.m_bstr) { other.m_bstr = nullptr; }
+    GBstr& operator=(GBstr&& other) noexcept
+    {
+        if (this != &other)
+        {
+            SysFreeString(m_bstr);
+            m_bstr = other.m_bstr;
+            other.m_bstr = nullptr;
+        }
+        return *this;
+    }
 
     BSTR Get() const noexcept { return m_bstr; }
     BSTR Detach() noexcept

@@ -1,0 +1,25 @@
+// GComPtr: one owned interface reference, released when it goes out of scope.
+#pragma once
+
+#include <unknwn.h>
+
+template <class T>
+class GComPtr
+{
+public:
+    GComPtr() noexcept = default;
+    ~GComPtr()
+    {
+        if (m_p != nullptr)
+            m_p->Release();
+    }
+    GComPtr(const GComPtr&) = delete;
+    GComPtr& operator=(const GComPtr&) = delete;
+
+    T* Get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    T** Out() noexcept { return &m_p; }
+
+private:
+    T* m_p = nullptr;
+};

@@ -1,0 +1,215 @@
+// Reading value bodies: from the bytes that came with the head, then from the connection.
+#include "values/body_reader.h"
+
+#include <objidl.h>
+#include <oleauto.h>
+
+#include <cstring>
+
+#include "common/com_ptr.h"
+#include "common/result_codes.h"
+#include "values/value_class.h"
+
+namespace
+{
+constexpr const wchar_t* MSG_OUT_OF_MEMORY = L"Out of memory.";
+// Memory targets receive straight into their final storage, so larger reads cost no
+// buffer; stream targets go through one fixed piece.
+constexpr size_t MEMORY_READ_BYTES = 1 << 20;
+
+GBodyOutcome Failure(HRESULT hr, const wchar_t* szDescription)
+{
+    GBodyOutcome outcome;
+    outcome.hr = hr;
+    outcome.szDescription = szDescription;
+    return outcome;
+}
+
+// Hands out the body in order: first the bytes that arrived with the head, then
+// further reads. Bytes beyond the announced length that came with the head are
+// not part of the body and are dropped.
+class GBodySource
+{
+public:
+    GBodySource(GServerConnection& connection, const GReplyHead& head, uint64_t nLength) noexcept
+        : m_connection(connection), m_pExtra(head.Extra()), m_nMissing(nLength)
+    {
+        const uint64_t nExtra = head.ExtraBytes();
+        m_nExtra = static_cast<size_t>(nExtra < nLength ? nExtra : nLength);
+    }
+
+    uint64_t Missing() const noexcept { return m_nMissing; }
+
+    // Up to nMax bytes into p; 0 when the connection ended before the body did.
+    size_t Next(char* p, size_t nMax) noexcept
+    {
+        if (m_nMissing == 0)
+            return 0;
+        size_t nAsk = nMax;
+        if (nAsk > m_nMissing)
+            nAsk = static_cast<size_t>(m_nMissing);
+        size_t nGot = 0;
+        if (m_nExtra > 0)
+        {
+            nGot = nAsk < m_nExtra ? nAsk : m_nExtra;
+            std::memcpy(p, m_pExtra, nGot);
+            m_pExtra += nGot;
+            m_nExtra -= nGot;
+        }
+        else
+        {
+            const int n = m_connection.ReceiveSome(p, nAsk);
+            if (n <= 0)
+                return 0;
+            nGot = static_cast<size_t>(n);
+        }
+        m_nMissing -= nGot;
+        return nGot;
+    }
+
+    // Fills exactly n bytes at p; false when the body is cut short.
+    bool Fill(char* p, size_t n) noexcept
+    {
+        while (n > 0)
+        {
+            const size_t nGot = Next(p, n < MEMORY_READ_BYTES ? n : MEMORY_READ_BYTES);
+            if (nGot == 0)
+                return false;
+            p += nGot;
+            n -= nGot;
+        }
+        return true;
+    }
+
+private:
+    GServerConnection& m_connection;
+    const char* m_pExtra;
+    size_t m_nExtra = 0;
+    uint64_t m_nMissing;
+};
+
+GBodyOutcome ReadStream(GBodySource& source, VARIANT* pValue)
+{
+    GComPtr<IStream> pStream;
+    if ((pValue->vt != VT_UNKNOWN && pValue->vt != VT_DISPATCH) || pValue->punkVal == nullptr
+        || FAILED(pValue->punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(pStream.Out())))
+        || pStream.Get() == nullptr)
+        return Failure(E_STREAM_REQUIRED, MSG_STREAM_REQUIRED);
+    char aPiece[BODY_PIECE_BYTES];
+    while (source.Missing() > 0)
+    {
+        const size_t n = source.Next(aPiece, sizeof(aPiece));
+        if (n == 0)
+            return Failure(E_HTTP, MSG_HTTP);
+        pStream->Write(aPiece, static_cast<ULONG>(n), nullptr);
+    }
+    LARGE_INTEGER nZero = {};
+    pStream->Seek(nZero, STREAM_SEEK_SET, nullptr);
+    return GBodyOutcome();
+}
+
+// Strings and byte arrays count their length in 32 bits; a longer announcement is
+// never cut down to fewer bits.
+GBodyOutcome CheckMemoryLength(uint64_t nLength)
+{
+    if (nLength == NO_CONTENT_LENGTH)
+        return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+    if (nLength > UINT32_MAX)
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    return GBodyOutcome();
+}
+
+GBodyOutcome ReadString(GBodySource& source, uint64_t nLength, VARIANT* pValue)
+{
+    GBodyOutcome outcome = CheckMemoryLength(nLength);
+    if (FAILED(outcome.hr))
+        return outcome;
+    BSTR bstr = SysAllocStringByteLen(nullptr, static_cast<UINT>(nLength));
+    if (bstr == nullptr)
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    if (!source.Fill(reinterpret_cast<char*>(bstr), static_cast<size_t>(nLength)))
+    {
+        SysFreeString(bstr);
+        return Failure(E_HTTP, MSG_HTTP);
+    }
+    VariantClear(pValue);
+    pValue->vt = VT_BSTR;
+    pValue->bstrVal = bstr;
+    return outcome;
+}
+
+GBodyOutcome ReadByteArray(GBodySource& source, uint64_t nLength, VARIANT* pValue)
+{
+    GBodyOutcome outcome = CheckMemoryLength(nLength);
+    if (FAILED(outcome.hr))
+        return outcome;
+    SAFEARRAY* pArray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(nLength));
+    if (pArray == nullptr)
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    if (!source.Fill(static_cast<char*>(pArray->pvData), static_cast<size_t>(nLength)))
+    {
+        SafeArrayDestroy(pArray);
+        return Failure(E_HTTP, MSG_HTTP);
+    }
+    VariantClear(pValue);
+    pValue->vt = VT_BYTE_ARRAY;
+    pValue->parray = pArray;
+    return outcome;
+}
+
+// The image is taken whole, but only when it names the type the reply announced and
+// that type is a scalar: an image claiming to hold a string or an object would hand
+// the caller a pointer that came off the network.
+GBodyOutcome ReadScalar(GBodySource& source, int nType, uint64_t nLength, VARIANT* pValue)
+{
+    if (nLength != VARIANT_IMAGE_BYTES)
+        return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+    VARIANT varImage;
+    if (!source.Fill(reinterpret_cast<char*>(&varImage), sizeof(varImage)))
+        return Failure(E_HTTP, MSG_HTTP);
+    if (varImage.vt != nType)
+        return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+    VariantClear(pValue);
+    std::memcpy(static_cast<void*>(pValue), &varImage, sizeof(varImage));
+    return GBodyOutcome();
+}
+
+GBodyOutcome ReadElementCount(GBodySource& source, uint64_t nLength)
+{
+    if (nLength != sizeof(ULONG))
+        return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+    unsigned char aCount[sizeof(ULONG)];
+    if (!source.Fill(reinterpret_cast<char*>(aCount), sizeof(aCount)))
+        return Failure(E_HTTP, MSG_HTTP);
+    GBodyOutcome outcome;
+    outcome.bVariantArray = true;
+    outcome.nElements = static_cast<ULONG>(aCount[0]) | static_cast<ULONG>(aCount[1]) << 8
+                      | static_cast<ULONG>(aCount[2]) << 16 | static_cast<ULONG>(aCount[3]) << 24;
+    return outcome;
+}
+}
+
+GBodyOutcome ReadValueBody(GServerConnection& connection, const GReplyHead& head, VARIANT* pValue)
+{
+    int nType = 0;
+    if (!MatchVariantContentType(head.fields.szContentType, nType))
+        return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+    const uint64_t nLength = head.nContentLength;
+    GBodySource source(connection, head, nLength);
+    switch (ClassifyValueType(nType))
+    {
+    case GValueClass::Stream:
+        return ReadStream(source, pValue);
+    case GValueClass::ByteArray:
+        return ReadByteArray(source, nLength, pValue);
+    case GValueClass::VariantArray:
+        return ReadElementCount(source, nLength);
+    case GValueClass::String:
+        return ReadString(source, nLength, pValue);
+    case GValueClass::Scalar:
+        return ReadScalar(source, nType, nLength, pValue);
+    case GValueClass::None:
+        break;
+    }
+    return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
+}

@@ -1,0 +1,124 @@
+// Set: one set exchange, after the elements of a variant array have been stored one by one.
+#include "values/value_commands.h"
+
+#include "common/narrow_text.h"
+#include "common/result_codes.h"
+#include "values/body_writer.h"
+#include "values/element_name.h"
+
+namespace
+{
+// Sends exactly nLength bytes of the stream in pieces. A stream that runs dry early
+// would leave the server waiting for the rest of a body it was promised, so it is
+// reported rather than left hanging; a failed send is left to the reply read.
+HRESULT SendStreamBody(GServerConnection& connection, IStream* pStream, long nLength)
+{
+    char aPiece[BODY_PIECE_BYTES];
+    ULONG nMissing = static_cast<ULONG>(nLength);
+    while (nMissing > 0)
+    {
+        ULONG nRead = 0;
+        const ULONG nAsk = nMissing < sizeof(aPiece) ? nMissing : static_cast<ULONG>(sizeof(aPiece));
+        if (FAILED(pStream->Read(aPiece, nAsk, &nRead)) || nRead == 0)
+            return connection.FailAndClose(E_STREAM_REQUIRED, MSG_STREAM_REQUIRED);
+        if (nRead > nAsk)
+            nRead = nAsk;
+        if (!connection.SendAll(aPiece, nRead))
+            return S_OK;
+        nMissing -= nRead;
+    }
+    return S_OK;
+}
+
+// The exchange itself; kept out of RunSet so that nested arrays, which recurse
+// through RunSet, do not stack a reply buffer per level.
+HRESULT ExchangeSet(GServerConnection& connection, const char* szName, const GValueBody& body, long nTimeout,
+                    VARIANT_BOOL* pSet)
+{
+    GRequest request;
+    request.szCommand = "set";
+    request.szName = szName;
+    request.nValueType = body.Type();
+    request.nBodyLength = body.Length();
+    request.bTimeout = true;
+    request.nTimeout = nTimeout;
+    if (body.Stream() == nullptr)
+    {
+        request.pBody = body.Memory();
+        request.nBody = static_cast<size_t>(body.Length());
+    }
+    HRESULT hr = connection.WriteRequestHead(request);
+    if (FAILED(hr))
+        return hr;
+    if (body.Stream() != nullptr && connection.m_sock != INVALID_SOCKET)
+    {
+        hr = SendStreamBody(connection, body.Stream(), body.Length());
+        if (FAILED(hr))
+            return hr;
+    }
+
+    GReplyHead head;
+    connection.ReadReplyHead(head, false);
+    long nCode = 0;
+    hr = connection.CheckReply(head, 1, nCode);
+    if (FAILED(hr))
+        return hr;
+    *pSet = nCode == 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    connection.DrainReplyBody(head);
+    return S_OK;
+}
+
+// Stores every element under its derived name. bStopped tells the caller that the
+// array's own entry must not be written.
+HRESULT StoreElements(GServerConnection& connection, IHarbinet* pSelf, const wchar_t* szName, const GValueBody& body,
+                      long nTimeout, VARIANT_BOOL* pSet, bool& bStopped)
+{
+    bStopped = true;
+    VARIANT* pElements = body.Elements();
+    for (ULONG i = 0; i < body.ElementCount(); ++i)
+    {
+        GBstr bstrElement;
+        MakeElementName(szName, i, bstrElement);
+        const HRESULT hr = pSelf->Set(bstrElement.Get(), &pElements[i], nTimeout, pSet);
+        if (FAILED(hr) || *pSet == VARIANT_FALSE)
+        {
+            connection.CloseConnection();
+            return hr;
+        }
+    }
+    bStopped = false;
+    return S_OK;
+}
+}
+
+HRESULT RunSet(GServerConnection& connection, IHarbinet* pSelf, BSTR sName, VARIANT* pValue, long nTimeout,
+               VARIANT_BOOL* pSet)
+{
+    if (nTimeout < 0)
+        return S_FALSE;
+    if (pValue == nullptr || pSet == nullptr)
+        return E_POINTER;
+    const wchar_t* szName = sName == nullptr ? L"" : sName;
+    GNarrowText szNarrowName(szName);
+    if (!IsNameAcceptable(szNarrowName.Get()))
+        return RefuseName();
+
+    GValueBody body;
+    HRESULT hr = body.Prepare(pValue);
+    if (FAILED(hr))
+        return connection.FailAndClose(hr, hr == E_STREAM_REQUIRED ? MSG_STREAM_REQUIRED : MSG_VALUE_TYPE);
+
+    if (body.Class() == GValueClass::VariantArray)
+    {
+        // The longest element name is the last one's; refusing it now stores nothing.
+        GBstr bstrLast;
+        if (body.ElementCount() > 0 && !MakeElementName(szName, body.ElementCount() - 1, bstrLast))
+            return RefuseName();
+        bool bStopped = false;
+        hr = StoreElements(connection, pSelf, szName, body, nTimeout, pSet, bStopped);
+        if (bStopped)
+            return hr;
+        body.UseElementCountAsBody();
+    }
+    return ExchangeSet(connection, szNarrowName.Get(), body, nTimeout, pSet);
+}
