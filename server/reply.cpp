@@ -2,15 +2,21 @@
 #include "reply.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace
 {
 
-void AppendNumber(std::string& strOut, uint64_t n)
+// Writes at p and returns the end; the caller has made room.
+char* Put(char* p, std::string_view sz)
 {
-    char sz[24];
-    auto result = std::to_chars(sz, sz + sizeof(sz), n);
-    strOut.append(sz, static_cast<size_t>(result.ptr - sz));
+    memcpy(p, sz.data(), sz.size());
+    return p + sz.size();
+}
+
+char* PutNumber(char* p, uint64_t n)
+{
+    return std::to_chars(p, p + 20, n).ptr;
 }
 
 } // namespace
@@ -36,39 +42,48 @@ const char* StatusText(uint16_t nStatus)
 
 void AppendReplyHead(const GReply& reply, std::string& strOut)
 {
-    strOut.append("HTTP/1.1 ");
-    AppendNumber(strOut, reply.nStatus);
-    strOut.push_back(' ');
-    strOut.append(StatusText(reply.nStatus));
-    strOut.append("\r\n");
+    // Every line's fixed text and number fit in this much; the two texts of
+    // variable length are added on top. The head is written straight into
+    // the output, which a reply per request makes worth it.
+    const size_t nRoom = 256 + reply.szReason.size() + reply.szCookie.size();
+    const size_t nStart = strOut.size();
+    strOut.resize(nStart + nRoom);
+    char* const pStart = strOut.data() + nStart;
+    char* p = pStart;
+    p = Put(p, "HTTP/1.1 ");
+    p = PutNumber(p, reply.nStatus);
+    *p++ = ' ';
+    p = Put(p, StatusText(reply.nStatus));
+    p = Put(p, "\r\n");
     if (reply.nResultCode >= 0)
     {
-        strOut.append("x-result-code: ");
-        AppendNumber(strOut, static_cast<uint64_t>(reply.nResultCode));
-        strOut.append("\r\n");
+        p = Put(p, "x-result-code: ");
+        p = PutNumber(p, static_cast<uint64_t>(reply.nResultCode));
+        p = Put(p, "\r\n");
     }
     if (!reply.szReason.empty())
     {
-        strOut.append("x-result-reason: ");
-        strOut.append(reply.szReason);
-        strOut.append("\r\n");
+        p = Put(p, "x-result-reason: ");
+        p = Put(p, reply.szReason);
+        p = Put(p, "\r\n");
     }
     if (!reply.szCookie.empty())
     {
-        strOut.append("set-cookie: ");
-        strOut.append(reply.szCookie);
-        strOut.append("\r\n");
+        p = Put(p, "set-cookie: ");
+        p = Put(p, reply.szCookie);
+        p = Put(p, "\r\n");
     }
     if (reply.nType >= 0)
     {
-        strOut.append("content-type: application/x-variant-");
-        AppendNumber(strOut, static_cast<uint64_t>(reply.nType));
-        strOut.append("\r\n");
+        p = Put(p, "content-type: application/x-variant-");
+        p = PutNumber(p, static_cast<uint64_t>(reply.nType));
+        p = Put(p, "\r\n");
     }
-    strOut.append("content-length: ");
-    AppendNumber(strOut, reply.nContentLength);
-    strOut.append("\r\n");
+    p = Put(p, "content-length: ");
+    p = PutNumber(p, reply.nContentLength);
+    p = Put(p, "\r\n");
     if (reply.bClose)
-        strOut.append("connection: close\r\n");
-    strOut.append("\r\n");
+        p = Put(p, "connection: close\r\n");
+    p = Put(p, "\r\n");
+    strOut.resize(nStart + static_cast<size_t>(p - pStart));
 }

@@ -10,6 +10,7 @@ enum : uint8_t
 {
     kToken = 1,   // may appear in methods and header names
     kValue = 2,   // may appear in header values
+    kTarget = 4,  // may appear in the request target
 };
 
 constexpr bool IsTokenCharSlow(unsigned c)
@@ -38,6 +39,8 @@ struct GCharTable
             // controls other than the tab are not.
             if (c == '\t' || (c >= 0x20 && c != 0x7F))
                 nClass[c] |= kValue;
+            if (c > 0x20 && c != 0x7F)
+                nClass[c] |= kTarget;
         }
     }
 };
@@ -49,9 +52,14 @@ inline bool IsTokenChar(unsigned char c)
     return (g_charTable.nClass[c] & kToken) != 0;
 }
 
-inline bool IsValueChar(unsigned char c)
+// The position of the first byte from nPos on that is not of the class: the
+// long stretches of a head (values, names, the target) are crossed here in a
+// tight loop rather than a state transition per byte.
+inline uint32_t SkipClass(const char* pHead, uint32_t nPos, size_t nEnd, uint8_t nClass)
 {
-    return (g_charTable.nClass[c] & kValue) != 0;
+    while (nPos < nEnd && (g_charTable.nClass[static_cast<unsigned char>(pHead[nPos])] & nClass) != 0)
+        ++nPos;
+    return nPos;
 }
 
 // ASCII comparison ignoring letter case; szWanted is lower case.
@@ -94,18 +102,33 @@ void GRequestParser::EndName(const char* pHead)
 {
     std::string_view szName(pHead + m_nTokenStart, m_nPos - m_nTokenStart);
     GSpan* pField = nullptr;
-    if (NameIs(szName, "content-length"))
-        pField = &m_head.spanContentLength;
-    else if (NameIs(szName, "content-type"))
-        pField = &m_head.spanContentType;
-    else if (NameIs(szName, "cookie"))
-        pField = &m_head.spanCookie;
-    else if (NameIs(szName, "x-param-name"))
-        pField = &m_head.spanName;
-    else if (NameIs(szName, "x-param-timeout"))
-        pField = &m_head.spanTimeout;
-    else if (NameIs(szName, "transfer-encoding"))
-        m_head.bTransferEncoding = true;
+    switch (szName.size())
+    {
+    case 6:
+        if (NameIs(szName, "cookie"))
+            pField = &m_head.spanCookie;
+        break;
+    case 12:
+        if (NameIs(szName, "content-type"))
+            pField = &m_head.spanContentType;
+        else if (NameIs(szName, "x-param-name"))
+            pField = &m_head.spanName;
+        break;
+    case 14:
+        if (NameIs(szName, "content-length"))
+            pField = &m_head.spanContentLength;
+        break;
+    case 15:
+        if (NameIs(szName, "x-param-timeout"))
+            pField = &m_head.spanTimeout;
+        break;
+    case 17:
+        if (NameIs(szName, "transfer-encoding"))
+            m_head.bTransferEncoding = true;
+        break;
+    default:
+        break;
+    }
     m_pField = pField;
 }
 
@@ -142,13 +165,13 @@ EParse GRequestParser::Parse(const char* pHead, size_t nAvailable, size_t nMaxHe
             m_state = EState::Method;
             break;
         case EState::Method:
-            if (c == ' ')
-            {
-                m_head.spanMethod = GSpan{m_nTokenStart, m_nPos - m_nTokenStart, true};
-                m_state = EState::TargetStart;
-            }
-            else if (!IsTokenChar(c))
+            m_nPos = SkipClass(pHead, m_nPos, nEnd, kToken);
+            if (m_nPos == nEnd)
+                continue;
+            if (pHead[m_nPos] != ' ')
                 return Fail(400, "bad request line");
+            m_head.spanMethod = GSpan{m_nTokenStart, m_nPos - m_nTokenStart, true};
+            m_state = EState::TargetStart;
             break;
         case EState::TargetStart:
             if (c <= ' ' || c == 0x7F)
@@ -157,13 +180,13 @@ EParse GRequestParser::Parse(const char* pHead, size_t nAvailable, size_t nMaxHe
             m_state = EState::Target;
             break;
         case EState::Target:
-            if (c == ' ')
-            {
-                m_head.spanTarget = GSpan{m_nTokenStart, m_nPos - m_nTokenStart, true};
-                m_state = EState::VersionH;
-            }
-            else if (c < ' ' || c == 0x7F)
+            m_nPos = SkipClass(pHead, m_nPos, nEnd, kTarget);
+            if (m_nPos == nEnd)
+                continue;
+            if (pHead[m_nPos] != ' ')
                 return Fail(400, "bad request line");
+            m_head.spanTarget = GSpan{m_nTokenStart, m_nPos - m_nTokenStart, true};
+            m_state = EState::VersionH;
             break;
         case EState::VersionH:
             if (c != 'H')
@@ -235,13 +258,13 @@ EParse GRequestParser::Parse(const char* pHead, size_t nAvailable, size_t nMaxHe
             }
             break;
         case EState::Name:
-            if (c == ':')
-            {
-                EndName(pHead);
-                m_state = EState::ValueStart;
-            }
-            else if (!IsTokenChar(c))
+            m_nPos = SkipClass(pHead, m_nPos, nEnd, kToken);
+            if (m_nPos == nEnd)
+                continue;
+            if (pHead[m_nPos] != ':')
                 return Fail(400, "bad header name");
+            EndName(pHead);
+            m_state = EState::ValueStart;
             break;
         case EState::ValueStart:
             // One space (or tab) after the colon belongs to the form; anything
@@ -256,13 +279,13 @@ EParse GRequestParser::Parse(const char* pHead, size_t nAvailable, size_t nMaxHe
             m_state = EState::Value;
             [[fallthrough]];
         case EState::Value:
-            if (c == '\r')
-            {
-                EndValue(pHead);
-                m_state = EState::HeaderLf;
-            }
-            else if (!IsValueChar(c))
+            m_nPos = SkipClass(pHead, m_nPos, nEnd, kValue);
+            if (m_nPos == nEnd)
+                continue;
+            if (pHead[m_nPos] != '\r')
                 return Fail(400, "bad header value");
+            EndValue(pHead);
+            m_state = EState::HeaderLf;
             break;
         case EState::FinalLf:
             if (c != '\n')

@@ -7,7 +7,7 @@
 #include "store.h"
 
 #include <atomic>
-#include <chrono>
+#include <ctime>
 #include <cstdint>
 
 struct GServerShared
@@ -26,8 +26,12 @@ struct GServerShared
 };
 
 // Milliseconds on a clock that never goes back; never 0, so 0 can mean "unset".
+// The coarse clock is read without touching the hardware clock source, which on
+// virtual machines is dear; its few milliseconds of granularity are nothing
+// beside lifetimes counted in seconds.
 inline int64_t NowMs()
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000 + 1;
 }

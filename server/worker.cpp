@@ -5,8 +5,10 @@
 
 #include <memory>
 
+// Each socket is only ever touched by the thread of the worker that owns it,
+// so the context can do without locking around every read and write.
 GWorker::GWorker(GServerShared& shared)
-    : m_shared(shared), m_io(1), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
+    : m_shared(shared), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
 {
     ScheduleTick();
 }
