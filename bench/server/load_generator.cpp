@@ -167,24 +167,19 @@ EReply CheckReply(const GLoadOptions& options, const std::string& strIn, bool bG
         const size_t nEnd = sz.find("\r\n\r\n");
         if (nEnd == std::string_view::npos)
             return EReply::Incomplete;
-        std::string_view szHead = sz.substr(0, nEnd + 2);
         uint64_t nLength = 0;
         int nCode = -1;
-        size_t nPos = szHead.find("\r\n") + 2;
-        while (nPos < szHead.size())
+        // Header names in any case; only two are wanted, so a line is
+        // compared only when its first letter could start one of them.
+        size_t nPos = sz.find("\r\n") + 2;
+        while (nPos < nEnd + 2)
         {
-            const size_t nLineEnd = szHead.find("\r\n", nPos);
-            std::string_view szLine = szHead.substr(nPos, nLineEnd - nPos);
-            const size_t nColon = szLine.find(':');
-            if (nColon != std::string_view::npos)
-            {
-                std::string_view szName = szLine.substr(0, nColon);
-                std::string_view szValue = szLine.substr(nColon + 1);
-                if (szName.size() == 14 && strncasecmp(szName.data(), "content-length", 14) == 0)
-                    nLength = LeadingNumber(szValue);
-                else if (szName.size() == 13 && strncasecmp(szName.data(), "x-result-code", 13) == 0)
-                    nCode = static_cast<int>(LeadingNumber(szValue));
-            }
+            const size_t nLineEnd = sz.find("\r\n", nPos);
+            const char cFirst = static_cast<char>(sz[nPos] | 0x20);
+            if (cFirst == 'c' && nLineEnd - nPos > 15 && strncasecmp(sz.data() + nPos, "content-length:", 15) == 0)
+                nLength = LeadingNumber(sz.substr(nPos + 15, nLineEnd - nPos - 15));
+            else if (cFirst == 'x' && nLineEnd - nPos > 14 && strncasecmp(sz.data() + nPos, "x-result-code:", 14) == 0)
+                nCode = static_cast<int>(LeadingNumber(sz.substr(nPos + 14, nLineEnd - nPos - 14)));
             nPos = nLineEnd + 2;
         }
         if (sz.size() < nEnd + 4 + nLength)
