@@ -8,6 +8,6 @@ cmake/deps.sh "$@"
 JOBS=${JOBS:-2}
 cmake -S . -B build/native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/native -j"$JOBS"
-cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake --no-warn-unused-cli -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
       -DHARBINET_SERVER="$PWD/build/native/server/harbinet-server" >/dev/null
 cmake --build build/win -j"$JOBS"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The main job: builds Harbinet, starts a harbinet-server on loopback, registers
+# harbinet.dll in the build's private wine prefix, and runs the demo script against it.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+cmake/build.sh
+PORT=${PORT:-8077}
+SERVER=build/native/server/harbinet-server
+WINE_RUN=build/win/wine-run.sh
+DLL='Z:'$(echo "$PWD/build/win/bin/harbinet.dll" | tr / '\\')
+SCRIPT='Z:'$(echo "$PWD/examples/demo.vbs" | tr / '\\')
+
+"$SERVER" --listen 127.0.0.1 --port "$PORT" &
+SERVER_PID=$!
+cleanup() {
+    kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+    "$WINE_RUN" --stop-server 2>/dev/null || true
+}
+trap cleanup EXIT
+sleep 0.3
+
+"$WINE_RUN" regsvr32 /s "$DLL"
+"$WINE_RUN" cscript //nologo "$SCRIPT" "http://127.0.0.1:$PORT/"
