@@ -17,6 +17,9 @@ constexpr GClassEntry CLASS_HARBINET = {L"Harbinet", L"{8C812366-4C56-400a-AB1A-
 constexpr GClassEntry CLASS_DISTRIBUTED = {L"Harbinet.Distributed", L"{2A4B9357-34BB-4c78-884F-A7B3F67C1A95}"};
 
 constexpr REGSAM OPEN_ACCESS = KEY_READ | KEY_WRITE;
+// Setting values is all a created key is used for, but the next step creates a subkey
+// below it, which the platform allows only through a handle that may create subkeys.
+constexpr REGSAM CREATE_ACCESS = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
 class GRegKey
 {
@@ -32,7 +35,7 @@ public:
 
     bool Create(HKEY hParent, const wchar_t* szName) noexcept
     {
-        return RegCreateKeyExW(hParent, szName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &m_hKey,
+        return RegCreateKeyExW(hParent, szName, 0, nullptr, 0, CREATE_ACCESS, nullptr, &m_hKey,
                                nullptr) == ERROR_SUCCESS;
     }
     bool Open(HKEY hParent, const wchar_t* szName) noexcept
