@@ -9,11 +9,12 @@
 namespace
 {
 
-std::vector<std::unique_ptr<GWorker>> MakeWorkers(GServerShared& shared, uint32_t nThreads)
+std::vector<std::unique_ptr<GWorker>> MakeWorkers(const GServerOptions& options, GStore& store,
+    std::atomic<uint32_t>& nConnections)
 {
     std::vector<std::unique_ptr<GWorker>> vecWorkers;
-    for (uint32_t i = 0; i < std::max<uint32_t>(nThreads, 1); ++i)
-        vecWorkers.push_back(std::make_unique<GWorker>(shared));
+    for (uint32_t i = 0; i < std::max<uint32_t>(options.nThreads, 1); ++i)
+        vecWorkers.push_back(std::make_unique<GWorker>(options, store, nConnections));
     return vecWorkers;
 }
 
@@ -22,8 +23,7 @@ std::vector<std::unique_ptr<GWorker>> MakeWorkers(GServerShared& shared, uint32_
 GServer::GServer(const GServerOptions& options)
     : m_options(options),
       m_store(options.nMemoryLimit),
-      m_shared(m_options, m_store),
-      m_vecWorkers(MakeWorkers(m_shared, options.nThreads)),
+      m_vecWorkers(MakeWorkers(m_options, m_store, m_nConnections)),
       m_acceptor(m_vecWorkers[0]->Io()),
       m_signals(m_vecWorkers[0]->Io(), SIGINT, SIGTERM),
       m_timerSweep(m_vecWorkers[0]->Io()),
@@ -142,7 +142,7 @@ void GServer::Accept()
             });
             return;
         }
-        const uint32_t nBefore = m_shared.m_nConnections.fetch_add(1, std::memory_order_relaxed);
+        const uint32_t nBefore = m_nConnections.fetch_add(1, std::memory_order_relaxed);
         const bool bRefuse = nBefore >= m_options.nMaxConnections;
         asio::post(worker.Io(), [&worker, bRefuse, sock = std::move(sock)]() mutable {
             worker.Adopt(std::move(sock), bRefuse);

@@ -36,7 +36,8 @@ private:
 
     const GServerOptions m_options;
     GStore m_store;
-    GServerShared m_shared;
+    // Written on every connect and disconnect, so on a cache line of its own.
+    alignas(64) std::atomic<uint32_t> m_nConnections{0};
     std::vector<std::unique_ptr<GWorker>> m_vecWorkers;
     asio::ip::tcp::acceptor m_acceptor;
     asio::signal_set m_signals;

@@ -1,5 +1,5 @@
-// What every worker and connection of one server reads: options, rules, store,
-// the connection count.
+// What a worker and its connections read: the options and rules (each worker
+// has its own copy), the store and the connection count (one for the server).
 #pragma once
 
 #include "options.h"
@@ -10,19 +10,23 @@
 #include <ctime>
 #include <cstdint>
 
+// A copy per worker: options read on every request must not share a cache
+// line with anything another thread writes, or every request pays for it.
 struct GServerShared
 {
-    GServerShared(const GServerOptions& options, GStore& store)
-        : m_options(options), m_store(store)
+    GServerShared(const GServerOptions& options, GStore& store, std::atomic<uint32_t>& nConnections)
+        : m_options(options), m_store(store), m_nConnections(nConnections)
     {
         m_rules.szBasePath = m_options.szBasePath;
         m_rules.nMaxValue = m_options.nMaxValue;
     }
+    GServerShared(const GServerShared&) = delete;
+    GServerShared& operator=(const GServerShared&) = delete;
 
-    const GServerOptions& m_options;
-    GRequestRules m_rules;
+    const GServerOptions m_options;
+    GRequestRules m_rules;   // its base path points into m_options
     GStore& m_store;
-    std::atomic<uint32_t> m_nConnections{0};
+    std::atomic<uint32_t>& m_nConnections;
 };
 
 // Milliseconds on a clock that never goes back; never 0, so 0 can mean "unset".

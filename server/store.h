@@ -80,7 +80,9 @@ enum class EAdmit
     NoMemory,
 };
 
-class GStore
+// Aligned so that no neighbouring object shares a cache line with the fields
+// that every worker writes.
+class alignas(64) GStore
 {
 public:
     explicit GStore(uint64_t nLimit);
@@ -131,18 +133,22 @@ private:
         return pEntry->m_nExpiryMs != 0 && pEntry->m_nExpiryMs <= nNowMs;
     }
 
+    // Read by every thread, written rarely.
     const uint64_t m_nLimit;
     const uint64_t m_nSeed;
-    mutable std::mutex m_mutex;
-    GBlock m_blockBuckets;
     // Prepare runs without the lock and reads the table's cost from here.
     std::atomic<uint64_t> m_nBucketCost{0};
-    GEntry** m_ppBuckets = nullptr;
-    size_t m_nBuckets = 0;
-    size_t m_nSweepCursor = 0;
+
+    // Everything below is written under the lock by every worker; it starts a
+    // cache line of its own so that the fields above stay in every core's cache.
+    alignas(64) mutable std::mutex m_mutex;
     GEntry* m_pNewest = nullptr;
     GEntry* m_pOldest = nullptr;
     uint64_t m_nUsed = 0;
     uint64_t m_nCount = 0;
+    GEntry** m_ppBuckets = nullptr;
+    size_t m_nBuckets = 0;
+    size_t m_nSweepCursor = 0;
     uint64_t m_nFreed = 0;
+    GBlock m_blockBuckets;
 };

@@ -7,8 +7,8 @@
 
 // Each socket is only ever touched by the thread of the worker that owns it,
 // so the context can do without locking around every read and write.
-GWorker::GWorker(GServerShared& shared)
-    : m_shared(shared), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
+GWorker::GWorker(const GServerOptions& options, GStore& store, std::atomic<uint32_t>& nConnections)
+    : m_shared(options, store, nConnections), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
 {
     ScheduleTick();
 }

@@ -12,7 +12,7 @@ class GConnection;
 class GWorker
 {
 public:
-    explicit GWorker(GServerShared& shared);
+    GWorker(const GServerOptions& options, GStore& store, std::atomic<uint32_t>& nConnections);
     ~GWorker();
     GWorker(const GWorker&) = delete;
     GWorker& operator=(const GWorker&) = delete;
@@ -36,7 +36,7 @@ public:
 private:
     void ScheduleTick();
 
-    GServerShared& m_shared;
+    GServerShared m_shared;
     // Connections unlink themselves when destroyed, which may happen while
     // the context below is torn down, so the list is declared before it.
     GConnection* m_pFirstConnection = nullptr;
