@@ -7,6 +7,7 @@
 #include "worker.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace
