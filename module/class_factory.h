@@ -29,6 +29,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override
     {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = nullptr;
         if (pUnkOuter != nullptr)
             return CLASS_E_NOAGGREGATION;
         TObject* pObject = TObject::Create();
