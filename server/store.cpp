@@ -51,7 +51,7 @@ void ReleaseEntry(GEntry* pEntry)
 {
     if (pEntry->m_nRefs.fetch_sub(1, std::memory_order_acq_rel) == 1)
     {
-        GBlock block = pEntry->m_block;
+        const GBlock block = pEntry->Block();
         pEntry->~GEntry();
         FreeBlock(block);
     }
@@ -125,7 +125,6 @@ EAdmit GStore::Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint6
     if (block.p == nullptr)
         return EAdmit::NoMemory;
     GEntry* pEntry = new (block.p) GEntry{};
-    pEntry->m_block = block;
     pEntry->m_nRefs.store(1, std::memory_order_relaxed);
     pEntry->m_nHash = HashKey(key);
     pEntry->m_nTimeout = nTimeout;
@@ -174,8 +173,9 @@ void GStore::Unlink(GEntry** ppSlot)
         pEntry->m_pOlder->m_pNewer = pEntry->m_pNewer;
     else
         m_pOldest = pEntry->m_pNewer;
-    m_nUsed -= pEntry->m_block.nCost;
-    m_nFreed += pEntry->m_block.nCost;
+    const uint64_t nCost = pEntry->Cost();
+    m_nUsed -= nCost;
+    m_nFreed += nCost;
     --m_nCount;
     ReleaseEntry(pEntry);
 }
@@ -261,7 +261,8 @@ bool GStore::Put(GEntryRef refEntry, int64_t nNowMs)
         Unlink(ppSlot);
     if (m_nCount + 1 > m_nBuckets)
         GrowBucketsLocked();
-    if (!MakeRoomLocked(pEntry->m_block.nCost))
+    const uint64_t nCost = pEntry->Cost();
+    if (!MakeRoomLocked(nCost))
         return false;
 
     ppSlot = &m_ppBuckets[pEntry->m_nHash & (m_nBuckets - 1)];
@@ -274,7 +275,7 @@ bool GStore::Put(GEntryRef refEntry, int64_t nNowMs)
     else
         m_pOldest = pEntry;
     m_pNewest = pEntry;
-    m_nUsed += pEntry->m_block.nCost;
+    m_nUsed += nCost;
     ++m_nCount;
     // The store keeps the reference the caller handed over.
     refEntry.Detach();

@@ -19,7 +19,8 @@ struct GKey
 };
 
 // One stored value. The entry's key and body live in the same block, right
-// behind this header, so an entry is exactly one allocation.
+// behind this header, so an entry is exactly one allocation; the header is one
+// cache line, and the block's size and cost follow from the lengths it holds.
 struct GEntry
 {
     GEntry* m_pNextInBucket;
@@ -27,7 +28,6 @@ struct GEntry
     GEntry* m_pOlder;
     uint64_t m_nHash;
     int64_t m_nExpiryMs;        // 0: never
-    GBlock m_block;
     std::atomic<uint32_t> m_nRefs;
     uint32_t m_nTimeout;        // seconds, counted from the moment the value is stored
     uint32_t m_nCookieLength;
@@ -36,6 +36,13 @@ struct GEntry
     uint16_t m_nType;
     bool m_bCookie;
 
+    size_t BlockSize() const
+    {
+        return sizeof(GEntry) + size_t(m_nCookieLength) + m_nNameLength + m_nValueLength;
+    }
+    GBlock Block() { return GBlock{this, BlockCost(BlockSize()), BlockSize() >= kMappedBlockFrom}; }
+    uint64_t Cost() const { return BlockCost(BlockSize()); }
+
     char* Data() { return reinterpret_cast<char*>(this + 1); }
     const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
     std::string_view Cookie() const { return {Data(), m_nCookieLength}; }
@@ -43,6 +50,7 @@ struct GEntry
     char* Value() { return Data() + m_nCookieLength + m_nNameLength; }
     const char* Value() const { return Data() + m_nCookieLength + m_nNameLength; }
 };
+static_assert(sizeof(GEntry) == 64, "an entry header is one cache line");
 
 // Holds an entry alive while its body is being sent, even if the store drops it
 // in the meantime.
