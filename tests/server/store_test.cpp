@@ -1,7 +1,7 @@
 // Tests of the store: keys and spaces, expiry, eviction order, cost accounting.
 //
-// Costs are worked out by hand from three facts: an entry is one block of an
-// 88-byte header plus cookie, name and body; glibc's heap gives a block of n
+// Costs are worked out by hand from three facts: an entry is one block of a
+// 64-byte header plus cookie, name and body; glibc's heap gives a block of n
 // bytes a chunk of (n + 8) rounded up to 16 (at least 32); blocks of 64 KiB or
 // more are mapped in whole 4096-byte pages. The empty store holds a table of
 // 1024 eight-byte buckets: an 8192-byte block, 8208 bytes.
@@ -191,26 +191,31 @@ TEST(StoreTest, EntryCostIsItsWholeHeapChunk)
 {
     GStore store(1 << 20);
     EXPECT_EQ(kEmptyStore, store.UsedBytes());
-    // 88 + 1 + 24 = 113 bytes; chunk (113 + 8) rounded up to 16 = 128.
+    // 64 + 1 + 24 = 89 bytes; chunk (89 + 8) rounded up to 16 = 112.
     ASSERT_TRUE(Put(store, Shared("a"), std::string(24, 'v')));
-    EXPECT_EQ(kEmptyStore + 128, store.UsedBytes());
-    // 88 + 3 + 5 + 100 = 196 bytes; chunk 204 rounded up to 208.
+    EXPECT_EQ(kEmptyStore + 112, store.UsedBytes());
+    // 64 + 3 + 5 + 100 = 172 bytes; chunk 180 rounded up to 192.
     ASSERT_TRUE(Put(store, InCookie("abc", "user7"), std::string(100, 'v')));
-    EXPECT_EQ(kEmptyStore + 128 + 208, store.UsedBytes());
-    // 88 + 1 + 0 = 89 bytes; chunk 97 rounded up to 112.
+    EXPECT_EQ(kEmptyStore + 112 + 192, store.UsedBytes());
+    // 64 + 1 + 0 = 65 bytes; chunk 73 rounded up to 80.
     ASSERT_TRUE(Put(store, Shared("e"), ""));
-    EXPECT_EQ(kEmptyStore + 128 + 208 + 112, store.UsedBytes());
-    EXPECT_EQ(112u, GStore::EntryCost(0, 1, 0));
+    EXPECT_EQ(kEmptyStore + 112 + 192 + 80, store.UsedBytes());
+    EXPECT_EQ(80u, GStore::EntryCost(0, 1, 0));
+    // Up to seven bytes of body fit in that chunk; the eighth needs the next step.
+    EXPECT_EQ(80u, GStore::EntryCost(0, 1, 7));
+    EXPECT_EQ(96u, GStore::EntryCost(0, 1, 8));
+    // The smallest chunk glibc hands out is 32 bytes; no entry comes near it.
+    EXPECT_EQ(80u, GStore::EntryCost(0, 0, 0));
 }
 
 TEST(StoreTest, LargeEntryCostsWholePages)
 {
     GStore store(1 << 20);
-    // 88 + 3 + 100000 = 100091 bytes: 25 pages of 4096.
+    // 64 + 3 + 100000 = 100067 bytes: 25 pages of 4096.
     ASSERT_TRUE(Put(store, Shared("big"), std::string(100000, 'b')));
     EXPECT_EQ(kEmptyStore + 102400, store.UsedBytes());
-    // 65536 - 88 - 1 bytes of body make exactly a 64 KiB block: 16 pages.
-    ASSERT_TRUE(Put(store, Shared("x"), std::string(65536 - 89, 'x')));
+    // 65536 - 64 - 1 bytes of body make exactly a 64 KiB block: 16 pages.
+    ASSERT_TRUE(Put(store, Shared("x"), std::string(65536 - 65, 'x')));
     EXPECT_EQ(kEmptyStore + 102400 + 65536, store.UsedBytes());
 }
 
@@ -219,15 +224,15 @@ TEST(StoreTest, ReplaceAndDeleteGiveTheCostBack)
     GStore store(1 << 20);
     ASSERT_TRUE(Put(store, Shared("a"), std::string(100000, 'b')));
     ASSERT_TRUE(Put(store, Shared("a"), std::string(24, 'v')));
-    EXPECT_EQ(kEmptyStore + 128, store.UsedBytes());
+    EXPECT_EQ(kEmptyStore + 112, store.UsedBytes());
     EXPECT_TRUE(store.Delete(Shared("a"), 1000));
     EXPECT_EQ(kEmptyStore, store.UsedBytes());
 }
 
 TEST(StoreTest, EvictsTheLeastRecentlyUsedFirst)
 {
-    // Room for exactly three entries of 128 bytes beside the bucket table.
-    GStore store(kEmptyStore + 3 * 128);
+    // Room for exactly three entries of 112 bytes beside the bucket table.
+    GStore store(kEmptyStore + 3 * 112);
     const std::string strBody(24, 'v');
     ASSERT_TRUE(Put(store, Shared("a"), strBody));
     ASSERT_TRUE(Put(store, Shared("b"), strBody));
@@ -243,12 +248,12 @@ TEST(StoreTest, EvictsTheLeastRecentlyUsedFirst)
     ASSERT_TRUE(Put(store, Shared("e"), strBody));
     EXPECT_EQ("<absent>", Fetch(store, Shared("a")));
     EXPECT_EQ(3u, store.Count());
-    EXPECT_EQ(kEmptyStore + 3 * 128, store.UsedBytes());
+    EXPECT_EQ(kEmptyStore + 3 * 112, store.UsedBytes());
 }
 
 TEST(StoreTest, ReplacingAValueMakesItTheMostRecent)
 {
-    GStore store(kEmptyStore + 3 * 128);
+    GStore store(kEmptyStore + 3 * 112);
     const std::string strBody(24, 'v');
     ASSERT_TRUE(Put(store, Shared("a"), strBody));
     ASSERT_TRUE(Put(store, Shared("b"), strBody));
@@ -261,23 +266,23 @@ TEST(StoreTest, ReplacingAValueMakesItTheMostRecent)
 
 TEST(StoreTest, LargeValueEvictsAsManyAsItNeeds)
 {
-    GStore store(kEmptyStore + 3 * 128);
+    GStore store(kEmptyStore + 3 * 112);
     const std::string strBody(24, 'v');
     ASSERT_TRUE(Put(store, Shared("a"), strBody));
     ASSERT_TRUE(Put(store, Shared("b"), strBody));
     ASSERT_TRUE(Put(store, Shared("c"), strBody));
-    // 88 + 1 + 200 = 289 bytes: a chunk of 304, which needs all three places.
+    // 64 + 1 + 200 = 265 bytes: a chunk of 288, which needs all three places.
     ASSERT_TRUE(Put(store, Shared("d"), std::string(200, 'd')));
     EXPECT_EQ(1u, store.Count());
-    EXPECT_EQ(kEmptyStore + 304, store.UsedBytes());
+    EXPECT_EQ(kEmptyStore + 288, store.UsedBytes());
 }
 
 TEST(StoreTest, ValueThatCannotFitEvenAloneIsRefused)
 {
-    GStore store(kEmptyStore + 3 * 128);
+    GStore store(kEmptyStore + 3 * 112);
     ASSERT_TRUE(Put(store, Shared("keep"), std::string(24, 'v')));
     GEntryRef refEntry;
-    // 88 + 4 + 300 = 392 bytes: a chunk of 400, more than the 384 the limit leaves.
+    // 64 + 4 + 300 = 368 bytes: a chunk of 384, more than the 336 the limit leaves.
     EXPECT_EQ(EAdmit::TooLarge, store.Prepare(Shared("huge"), 8, 0, 300, refEntry));
     EXPECT_FALSE(refEntry);
     EXPECT_EQ(std::string(24, 'v'), Fetch(store, Shared("keep")));
@@ -304,16 +309,16 @@ TEST(StoreTest, BucketTableGrowsWithTheEntriesAndIsCounted)
     for (int i = 0; i < 1025; ++i)
         ASSERT_TRUE(Put(store, Shared(std::to_string(100000 + i)), ""));
     EXPECT_EQ(2048u, store.BucketCount());
-    // 1025 entries of 88 + 6 bytes (chunk 112), and 2048 buckets: a 16384-byte
+    // 1025 entries of 64 + 6 bytes (chunk 80), and 2048 buckets: a 16384-byte
     // block, 16400 bytes.
-    EXPECT_EQ(1025u * 112 + 16400, store.UsedBytes());
+    EXPECT_EQ(1025u * 80 + 16400, store.UsedBytes());
     for (int i = 0; i < 1025; ++i)
         ASSERT_EQ("", Fetch(store, Shared(std::to_string(100000 + i)))) << i;
 }
 
 TEST(StoreTest, ValueBeingSentSurvivesItsEviction)
 {
-    GStore store(kEmptyStore + 3 * 128);
+    GStore store(kEmptyStore + 3 * 112);
     ASSERT_TRUE(Put(store, Shared("a"), std::string(24, 'a')));
     GEntryRef refHeld = store.Get(Shared("a"), 1000);
     ASSERT_TRUE(refHeld);
@@ -322,7 +327,7 @@ TEST(StoreTest, ValueBeingSentSurvivesItsEviction)
     EXPECT_EQ("<absent>", Fetch(store, Shared("a")));
     EXPECT_EQ(std::string(24, 'a'), std::string(refHeld->Value(), refHeld->m_nValueLength));
     // The held block no longer counts against the limit.
-    EXPECT_EQ(kEmptyStore + 3 * 128, store.UsedBytes());
+    EXPECT_EQ(kEmptyStore + 3 * 112, store.UsedBytes());
 }
 
 TEST(StoreTest, PreparedEntryThatIsNeverPutCostsNothing)
