@@ -4,6 +4,7 @@
 #include <objidl.h>
 #include <oleauto.h>
 
+#include <climits>
 #include <cstring>
 
 #include "common/com_ptr.h"
@@ -108,13 +109,17 @@ GBodyOutcome ReadStream(GBodySource& source, VARIANT* pValue)
     return GBodyOutcome();
 }
 
-// Strings and byte arrays count their length in 32 bits; a longer announcement is
-// never cut down to fewer bits.
+// No stored body is longer than a set can announce (a signed 32-bit length), and the
+// platform sizes a BSTR or SAFEARRAY in 32 bits: near 4 GiB its size arithmetic wraps
+// around on some hosts and hands out a small block for a huge count. A longer
+// announcement is therefore refused as unallocatable, never cut down or passed on.
+constexpr uint64_t MAX_MEMORY_BODY_BYTES = INT_MAX;
+
 GBodyOutcome CheckMemoryLength(uint64_t nLength)
 {
     if (nLength == NO_CONTENT_LENGTH)
         return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
-    if (nLength > UINT32_MAX)
+    if (nLength > MAX_MEMORY_BODY_BYTES)
         return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
     return GBodyOutcome();
 }
@@ -185,6 +190,10 @@ GBodyOutcome ReadElementCount(GBodySource& source, uint64_t nLength)
     outcome.bVariantArray = true;
     outcome.nElements = static_cast<ULONG>(aCount[0]) | static_cast<ULONG>(aCount[1]) << 8
                       | static_cast<ULONG>(aCount[2]) << 16 | static_cast<ULONG>(aCount[3]) << 24;
+    // The element storage is sized in 32 bits as well; a count it cannot hold would get
+    // an array far smaller than its bounds claim.
+    if (outcome.nElements > MAX_MEMORY_BODY_BYTES / sizeof(VARIANT))
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
     return outcome;
 }
 }
