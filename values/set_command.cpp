@@ -1,6 +1,8 @@
 // Set: one set exchange, after the elements of a variant array have been stored one by one.
 #include "values/value_commands.h"
 
+#include <cwchar>
+
 #include "common/narrow_text.h"
 #include "common/result_codes.h"
 #include "values/body_writer.h"
@@ -110,9 +112,8 @@ HRESULT RunSet(GServerConnection& connection, IHarbinet* pSelf, BSTR sName, VARI
 
     if (body.Class() == GValueClass::VariantArray)
     {
-        // The longest element name is the last one's; refusing it now stores nothing.
-        GBstr bstrLast;
-        if (body.ElementCount() > 0 && !MakeElementName(szName, body.ElementCount() - 1, bstrLast))
+        // Refusing a name too long at any depth now stores nothing.
+        if (!CanNameElements(wcslen(szName), *pValue))
             return RefuseName();
         bool bStopped = false;
         hr = StoreElements(connection, pSelf, szName, body, nTimeout, pSet, bStopped);
