@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs the Windows client benchmarks under wine against one harbinet-server on a free loopback port.
+#
+#   bench/run-client.sh [BUILD_DIR]
+#
+# BUILD_DIR is a mingw build folder (default build/win, made with cmake/build.sh when it
+# does not exist yet); the benchmarks are brought up to date in it. The server is the
+# one that folder's tests use (its HARBINET_SERVER setting), else build/native's, built
+# when missing. Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=$(realpath -m "${1:-${BUILD_DIR:-$ROOT/build/win}}")
+SECONDS_PER_ROUND=${SECONDS_PER_ROUND:-2}
+ROUNDS=${ROUNDS:-5}
+
+# The benchmark programs, one a line; each is run as: PROGRAM PORT SECONDS_PER_ROUND ROUNDS.
+BENCHES=(
+    noop_bench
+)
+
+SERVER_PID=
+WORK=$(mktemp -d)
+cleanup() {
+    # Only the server this script started, by its pid.
+    if [[ -n $SERVER_PID ]] && kill -0 "$SERVER_PID" 2>/dev/null; then
+        kill "$SERVER_PID" 2>/dev/null || true
+        wait "$SERVER_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+if [[ ! -f $BUILD_DIR/CMakeCache.txt ]]; then
+    if [[ $BUILD_DIR == "$ROOT/build/win" ]]; then
+        "$ROOT/cmake/build.sh" >&2
+    else
+        cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >&2
+    fi
+fi
+cmake --build "$BUILD_DIR" -j2 --target "${BENCHES[@]}" >&2
+
+SERVER=$(sed -n 's/^HARBINET_SERVER:[A-Z]*=//p' "$BUILD_DIR/CMakeCache.txt")
+if [[ -z $SERVER || ! -x $SERVER ]]; then
+    SERVER=$ROOT/build/native/server/harbinet-server
+    if [[ ! -x $SERVER ]]; then
+        cmake -S "$ROOT" -B "$ROOT/build/native" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >&2
+        cmake --build "$ROOT/build/native" -j2 --target harbinet-server >&2
+    fi
+fi
+
+# One worker thread: the benchmarks use one connection, and the machine's other core
+# is left to wine.
+"$SERVER" --listen 127.0.0.1 --port 0 --threads 1 </dev/null >"$WORK/server.out" 2>&1 &
+SERVER_PID=$!
+PORT=
+for _ in $(seq 1 100); do
+    PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/server.out")
+    [[ -n $PORT ]] && break
+    kill -0 "$SERVER_PID" 2>/dev/null || break
+    sleep 0.05
+done
+[[ -n $PORT ]] || { echo "harbinet-server did not start:" >&2; cat "$WORK/server.out" >&2; exit 1; }
+echo "harbinet-server on 127.0.0.1:$PORT; $ROUNDS rounds of ${SECONDS_PER_ROUND}s per loop"
+
+status=0
+for bench in "${BENCHES[@]}"; do
+    echo "== $bench"
+    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/$bench.exe" "$PORT" "$SECONDS_PER_ROUND" "$ROUNDS" || status=1
+done
+exit $status
