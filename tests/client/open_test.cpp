@@ -217,7 +217,7 @@ TEST_F(OpenTest, OpenReplacesConnectionThatTheServerClosed)
     EXPECT_EQ(S_OK, Noop(L""));
     ASSERT_TRUE(m_server.WaitDone());
 
-    EXPECT_EQ(S_OK, OpenFake("/new"));
+    ASSERT_EQ(S_OK, OpenFake("/new"));
     m_server.Answer(g_szReplyOk);
     EXPECT_EQ(S_OK, Noop(L""));
     EXPECT_EQ("POST /oldnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n"
@@ -235,7 +235,7 @@ TEST_F(OpenTest, OpenReplacesConnectionThatCarriesUnaskedBytes)
     EXPECT_EQ(S_OK, Noop(L""));
     ASSERT_TRUE(m_server.WaitDone());
 
-    EXPECT_EQ(S_OK, OpenFake("/new"));
+    ASSERT_EQ(S_OK, OpenFake("/new"));
     m_server.Answer(g_szReplyOk);
     EXPECT_EQ(S_OK, Noop(L""));
     EXPECT_EQ("POST /oldnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n"
@@ -253,7 +253,7 @@ TEST_F(OpenTest, FailedOpenOnBrokenConnectionLeavesTheObjectClosed)
     EXPECT_EQ(S_OK, Noop(L""));
     ASSERT_TRUE(m_server.WaitDone());
 
-    EXPECT_TRUE(IsReported(Open(L"http://nowhere"), "0x80040202", L"Invalid URL."));
+    ASSERT_TRUE(IsReported(Open(L"http://nowhere"), "0x80040202", L"Invalid URL."));
     EXPECT_TRUE(IsReported(Noop(L"lost"), "0x80040206", L"HTTP error."));
 
     ASSERT_EQ(S_OK, OpenFake());

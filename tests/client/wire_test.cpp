@@ -3,6 +3,7 @@
 
 #include <oleauto.h>
 
+#include <chrono>
 #include <cstdio>
 
 std::string HResultText(HRESULT hr)
@@ -89,6 +90,31 @@ GThreadLocaleScope::GThreadLocaleScope(LANGID nLanguage) : m_nOld(GetThreadLocal
 GThreadLocaleScope::~GThreadLocaleScope()
 {
     SetThreadLocale(m_nOld);
+}
+
+GHangWatch::GHangWatch(int nSeconds)
+{
+    const testing::TestInfo* pInfo = testing::UnitTest::GetInstance()->current_test_info();
+    std::string sTest = pInfo == nullptr ? "?" : std::string(pInfo->test_suite_name()) + "." + pInfo->name();
+    m_thread = std::thread([this, nSeconds, sTest] {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_cv.wait_for(lock, std::chrono::seconds(nSeconds), [this] { return m_bDone; }))
+            return;
+        std::fprintf(stderr, "\n%s has not finished within %d s: stopping the test program\n", sTest.c_str(),
+                     nSeconds);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    });
+}
+
+GHangWatch::~GHangWatch()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bDone = true;
+    }
+    m_cv.notify_all();
+    m_thread.join();
 }
 
 void GWireTest::SetUp()

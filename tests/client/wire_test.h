@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "tests/support/fake_server.h"
 #include "tests/support/harbinet_module.h"
@@ -56,6 +59,24 @@ private:
     bool m_bSet = false;
 };
 
+// Ends the test program when a test runs far longer than any test should: a client that
+// waits where it must not would otherwise hold the whole run until the test runner
+// kills it without a word on which test it was.
+class GHangWatch
+{
+public:
+    explicit GHangWatch(int nSeconds);
+    ~GHangWatch();
+    GHangWatch(const GHangWatch&) = delete;
+    GHangWatch& operator=(const GHangWatch&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bDone = false;
+    std::thread m_thread;
+};
+
 class GWireTest : public testing::Test
 {
 protected:
@@ -81,6 +102,7 @@ protected:
     // Every byte that reached the server, once every scripted step has run.
     std::string ReceivedWhenDone();
 
+    GHangWatch m_hangWatch{60};
     GFakeServer m_server;
     IHarbinet* m_pHarbinet = nullptr;
 };
