@@ -51,7 +51,9 @@ free_port() {
     local port
     for _ in $(seq 1 200); do
         port=$((20000 + RANDOM % 40000))
-        if port_is_free "$port" && ! ss -ltnH "sport = :$port" | grep -q .; then
+        # A connect that fails means nobody listens there; ss (when present)
+        # also sees sockets bound but not yet listening.
+        if port_is_free "$port" && ! { command -v ss >/dev/null && ss -ltnH "sport = :$port" | grep -q .; }; then
             echo "$port"
             return 0
         fi
