@@ -9,6 +9,7 @@
 #include <fstream>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -37,6 +38,8 @@ pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
     const pid_t nPid = fork();
     if (nPid == 0)
     {
+        // A test process that dies or is killed by its runner takes its servers along.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(nOut[1], 1);
         dup2(nErr[1], 2);
         execv(HARBINET_SERVER_PATH, vecArgv.data());
