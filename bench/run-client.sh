@@ -17,6 +17,7 @@ ROUNDS=${ROUNDS:-5}
 # The benchmark programs, one a line; each is run as: PROGRAM PORT SECONDS_PER_ROUND ROUNDS.
 BENCHES=(
     noop_bench
+    value_bench
 )
 
 SERVER_PID=
@@ -50,8 +51,9 @@ if [[ -z $SERVER || ! -x $SERVER ]]; then
 fi
 
 # One worker thread: the benchmarks use one connection, and the machine's other core
-# is left to wine.
-"$SERVER" --listen 127.0.0.1 --port 0 --threads 1 </dev/null >"$WORK/server.out" 2>&1 &
+# is left to wine. value_bench stores values of up to 64 MiB.
+"$SERVER" --listen 127.0.0.1 --port 0 --threads 1 --max-value-size 65M --memory-limit 256M \
+    </dev/null >"$WORK/server.out" 2>&1 &
 SERVER_PID=$!
 PORT=
 for _ in $(seq 1 100); do
