@@ -7,11 +7,10 @@ using ItemTest = GValueWireTest;
 
 const char* const IMAGE_SEVEN = "03 00 A2 A3 A4 A5 A6 A7 07 00 00 00 AC AD AE AF B0 B1 B2 B3 B4 B5 B6 B7";
 
-VARIANT StringName(GTestVariant& var, const wchar_t* sz)
+void StringName(GTestVariant& var, const wchar_t* sz)
 {
     var.vt = VT_BSTR;
     var.bstrVal = SysAllocString(sz);
-    return var;
 }
 
 TEST_F(ItemTest, PutItemStoresWithTimeoutZero)
