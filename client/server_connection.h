@@ -12,6 +12,8 @@
 constexpr size_t HEAD_BUFFER_BYTES = 8192;
 constexpr size_t REPLY_BUFFER_BYTES = 8192;
 constexpr size_t BODY_PIECE_BYTES = 8192;
+// Stream bodies cross the socket in batches of at most this size, whatever their length.
+constexpr size_t STREAM_BATCH_BYTES = 1 << 20;
 constexpr size_t TEXT_FIELD_BYTES = 128;
 constexpr size_t COOKIE_BYTES = 256;
 constexpr uint64_t NO_CONTENT_LENGTH = UINT64_MAX;

@@ -4,8 +4,11 @@
 #include <objidl.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "common/com_ptr.h"
 #include "common/result_codes.h"
@@ -15,7 +18,7 @@ namespace
 {
 constexpr const wchar_t* MSG_OUT_OF_MEMORY = L"Out of memory.";
 // Memory targets receive straight into their final storage, so larger reads cost no
-// buffer; stream targets go through one fixed piece.
+// buffer.
 constexpr size_t MEMORY_READ_BYTES = 1 << 20;
 
 GBodyOutcome Failure(HRESULT hr, const wchar_t* szDescription)
@@ -96,13 +99,28 @@ GBodyOutcome ReadStream(GBodySource& source, VARIANT* pValue)
         || FAILED(pValue->punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(pStream.Out())))
         || pStream.Get() == nullptr)
         return Failure(E_STREAM_REQUIRED, MSG_STREAM_REQUIRED);
-    char aPiece[BODY_PIECE_BYTES];
+    // Received in batches of fixed size, since receives are costly on some hosts and
+    // the memory must not grow with the stream; written into the stream in pieces of
+    // at most 8192 bytes, as every stream body travels.
+    std::vector<char> vecBatch;
+    try
+    {
+        vecBatch.resize(static_cast<size_t>(std::min<uint64_t>(source.Missing(), STREAM_BATCH_BYTES)));
+    }
+    catch (const std::bad_alloc&)
+    {
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    }
     while (source.Missing() > 0)
     {
-        const size_t n = source.Next(aPiece, sizeof(aPiece));
+        const size_t n = source.Next(vecBatch.data(), vecBatch.size());
         if (n == 0)
             return Failure(E_HTTP, MSG_HTTP);
-        pStream->Write(aPiece, static_cast<ULONG>(n), nullptr);
+        for (size_t nDone = 0; nDone < n; nDone += BODY_PIECE_BYTES)
+        {
+            const size_t nPiece = std::min(n - nDone, BODY_PIECE_BYTES);
+            pStream->Write(vecBatch.data() + nDone, static_cast<ULONG>(nPiece), nullptr);
+        }
     }
     LARGE_INTEGER nZero = {};
     pStream->Seek(nZero, STREAM_SEEK_SET, nullptr);

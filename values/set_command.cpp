@@ -1,7 +1,9 @@
 // Set: one set exchange, after the elements of a variant array have been stored one by one.
 #include "values/value_commands.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <vector>
 
 #include "common/narrow_text.h"
 #include "common/result_codes.h"
@@ -10,24 +12,36 @@
 
 namespace
 {
-// Sends exactly nLength bytes of the stream in pieces. A stream that runs dry early
-// would leave the server waiting for the rest of a body it was promised, so it is
-// reported rather than left hanging; a failed send is left to the reply read.
-HRESULT SendStreamBody(GServerConnection& connection, IStream* pStream, long nLength)
+// Sends exactly nLength bytes of the stream. The stream is read in pieces of at most
+// 8192 bytes, gathered into a batch of fixed size before each send: every socket call
+// is costly on some hosts, and the memory still does not grow with the stream. A
+// stream that runs dry early would leave the server waiting for the rest of a body it
+// was promised, so it is reported rather than left hanging; a failed send is left to
+// the reply read.
+HRESULT SendStreamBody(GServerConnection& connection, IStream* pStream, long nLength, char* pBatch,
+                       size_t nBatchBytes)
 {
-    char aPiece[BODY_PIECE_BYTES];
     ULONG nMissing = static_cast<ULONG>(nLength);
     while (nMissing > 0)
     {
-        ULONG nRead = 0;
-        const ULONG nAsk = nMissing < sizeof(aPiece) ? nMissing : static_cast<ULONG>(sizeof(aPiece));
-        if (FAILED(pStream->Read(aPiece, nAsk, &nRead)) || nRead == 0)
-            return connection.FailAndClose(E_STREAM_REQUIRED, MSG_STREAM_REQUIRED);
-        if (nRead > nAsk)
-            nRead = nAsk;
-        if (!connection.SendAll(aPiece, nRead))
+        size_t nFilled = 0;
+        while (nMissing > 0 && nFilled < nBatchBytes)
+        {
+            ULONG nAsk = static_cast<ULONG>(BODY_PIECE_BYTES);
+            if (nAsk > nMissing)
+                nAsk = nMissing;
+            if (nAsk > nBatchBytes - nFilled)
+                nAsk = static_cast<ULONG>(nBatchBytes - nFilled);
+            ULONG nRead = 0;
+            if (FAILED(pStream->Read(pBatch + nFilled, nAsk, &nRead)) || nRead == 0)
+                return connection.FailAndClose(E_STREAM_REQUIRED, MSG_STREAM_REQUIRED);
+            if (nRead > nAsk)
+                nRead = nAsk;
+            nFilled += nRead;
+            nMissing -= nRead;
+        }
+        if (!connection.SendAll(pBatch, nFilled))
             return S_OK;
-        nMissing -= nRead;
     }
     return S_OK;
 }
@@ -49,12 +63,18 @@ HRESULT ExchangeSet(GServerConnection& connection, const char* szName, const GVa
         request.pBody = body.Memory();
         request.nBody = static_cast<size_t>(body.Length());
     }
+    // Taken before the head goes out, so that a lack of memory cannot leave a request
+    // half sent.
+    std::vector<char> vecBatch;
+    if (body.Stream() != nullptr && body.Length() > 0)
+        vecBatch.resize(std::min(static_cast<size_t>(body.Length()), STREAM_BATCH_BYTES));
+
     HRESULT hr = connection.WriteRequestHead(request);
     if (FAILED(hr))
         return hr;
     if (body.Stream() != nullptr && connection.m_sock != INVALID_SOCKET)
     {
-        hr = SendStreamBody(connection, body.Stream(), body.Length());
+        hr = SendStreamBody(connection, body.Stream(), body.Length(), vecBatch.data(), vecBatch.size());
         if (FAILED(hr))
             return hr;
     }

@@ -105,4 +105,6 @@ Ok(e !== null && !IsMemberFailure(e), "h.Flush(): " + ErrText(e));
 
 h = null;
 d = null;
+if (nFailures == 0)
+    WScript.Echo("ok - frame.js");
 WScript.Quit(nFailures);

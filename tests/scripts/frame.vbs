@@ -107,4 +107,5 @@ Err.Clear
 
 Set h = Nothing
 Set d = Nothing
+If nFailures = 0 Then WScript.Echo "ok - frame.vbs"
 WScript.Quit nFailures

@@ -107,9 +107,11 @@ TEST_F(StreamTest, StreamThatRunsDryIsReportedAndCloses)
     TakeCutRequest();
     ExpectClosed();
     const std::string sReceived = Received();
+    // The stream is read into a batch before anything of the body is sent, so only the
+    // head went out; the next bytes are those of the check that the object is closed.
     EXPECT_EQ(0u, sReceived.find("POST /set HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-type: application/x-variant-13\r\n"
                                  "content-length: 100\r\nx-param-name: dry\r\nx-param-timeout: 0\r\n\r\n"
-                                 "only forty bytes are here, not a hundred"));
+                                 "POST /nop HTTP/1.1\r\n"));
     VariantClear(&var);
     EXPECT_EQ(1u, pStream->References());
     pStream->Release();
