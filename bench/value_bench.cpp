@@ -18,20 +18,16 @@
 //
 // The server must take values of 64 MiB (--max-value-size 65M, a memory limit of a few
 // hundred MiB).
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "tests/support/harbinet_module.h"
+#include "bench_support.h"
 
 namespace
 {
@@ -39,48 +35,6 @@ namespace
 constexpr ULONG BIG_BYTES = 16u << 20;
 constexpr ULONG HUGE_STREAM_BYTES = 64u << 20;
 constexpr double MEBIBYTE = 1024.0 * 1024.0;
-
-// No round runs away: besides its time, each is bounded in exchanges.
-constexpr long long MAX_EXCHANGES_PER_ROUND = 50000000;
-
-double Seconds()
-{
-    static LARGE_INTEGER s_nFrequency = [] {
-        LARGE_INTEGER n;
-        QueryPerformanceFrequency(&n);
-        return n;
-    }();
-    LARGE_INTEGER nNow;
-    QueryPerformanceCounter(&nNow);
-    return static_cast<double>(nNow.QuadPart) / static_cast<double>(s_nFrequency.QuadPart);
-}
-
-// Runs fnExchange until the round's time is up; exchanges per second, or -1 when one
-// failed. The clock is read every nClockEvery exchanges only: it is not free under every
-// host, which matters for short exchanges, while long ones must not overrun the round.
-template <class F>
-double RunRound(double nSeconds, long long nClockEvery, F fnExchange)
-{
-    const double nStart = Seconds();
-    const double nEnd = nStart + nSeconds;
-    long long nCount = 0;
-    while (nCount < MAX_EXCHANGES_PER_ROUND)
-    {
-        if (!fnExchange())
-            return -1.0;
-        ++nCount;
-        if (nCount % nClockEvery == 0 && Seconds() >= nEnd)
-            break;
-    }
-    return static_cast<double>(nCount) / (Seconds() - nStart);
-}
-
-double Median(std::vector<double> vec)
-{
-    std::sort(vec.begin(), vec.end());
-    const size_t n = vec.size();
-    return n % 2 == 1 ? vec[n / 2] : (vec[n / 2 - 1] + vec[n / 2]) / 2.0;
-}
 
 // The head of a set request as the component writes it for a server opened as
 // http://127.0.0.1:PORT/ (no cookie).
@@ -96,93 +50,6 @@ std::string GetRequest(const char* szName)
     return std::string("POST /get HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: ") + szName
          + "\r\n\r\n";
 }
-
-// The floor: a plain blocking socket with nothing but what one exchange needs.
-class GBareClient
-{
-public:
-    explicit GBareClient(int nPort)
-    {
-        m_sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (m_sock == INVALID_SOCKET)
-            return;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<u_short>(nPort));
-        if (connect(m_sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR)
-        {
-            closesocket(m_sock);
-            m_sock = INVALID_SOCKET;
-            return;
-        }
-        const BOOL bNoDelay = TRUE;
-        setsockopt(m_sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bNoDelay), sizeof bNoDelay);
-    }
-
-    ~GBareClient()
-    {
-        if (m_sock != INVALID_SOCKET)
-            closesocket(m_sock);
-    }
-
-    GBareClient(const GBareClient&) = delete;
-    GBareClient& operator=(const GBareClient&) = delete;
-
-    bool IsConnected() const { return m_sock != INVALID_SOCKET; }
-
-    // One request in one send, then the reply: its head, and its announced body into
-    // pBody (at most nCapacity bytes; the rest, if any, is a failure).
-    bool Exchange(const std::string& sRequest, char* pBody, size_t nCapacity, const char* szResultCode)
-    {
-        size_t nSent = 0;
-        while (nSent < sRequest.size())
-        {
-            const int n = send(m_sock, sRequest.data() + nSent, static_cast<int>(sRequest.size() - nSent), 0);
-            if (n <= 0)
-                return false;
-            nSent += static_cast<size_t>(n);
-        }
-        int nReceived = 0;
-        const char* pEnd = nullptr;
-        while (pEnd == nullptr)
-        {
-            if (nReceived >= static_cast<int>(sizeof m_aHead) - 1)
-                return false;
-            const int n = recv(m_sock, m_aHead + nReceived, static_cast<int>(sizeof m_aHead) - 1 - nReceived, 0);
-            if (n <= 0)
-                return false;
-            nReceived += n;
-            m_aHead[nReceived] = '\0';
-            pEnd = std::strstr(m_aHead, "\r\n\r\n");
-        }
-        const int nHead = static_cast<int>(pEnd - m_aHead) + 4;
-        const char* pCode = std::strstr(m_aHead, "\r\nx-result-code: ");
-        const char* pLength = std::strstr(m_aHead, "\r\ncontent-length:");
-        if (pCode == nullptr || pLength == nullptr || std::strncmp(pCode + 17, szResultCode, 1) != 0)
-            return false;
-        const size_t nBody = static_cast<size_t>(std::strtoull(pLength + 17, nullptr, 10));
-        if (nBody > nCapacity)
-            return false;
-        size_t nDone = static_cast<size_t>(nReceived - nHead);
-        if (nDone > nBody)
-            return false;
-        std::memcpy(pBody, m_aHead + nHead, nDone);
-        while (nDone < nBody)
-        {
-            const size_t nAsk = std::min<size_t>(nBody - nDone, 1u << 20);
-            const int n = recv(m_sock, pBody + nDone, static_cast<int>(nAsk), 0);
-            if (n <= 0)
-                return false;
-            nDone += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    SOCKET m_sock = INVALID_SOCKET;
-    char m_aHead[8192];
-};
 
 // A stream whose bytes cost nothing: Read makes them, Write drops them. Its size is
 // fixed; only the position moves.
@@ -269,13 +136,6 @@ private:
     ULONGLONG m_nWritten = 0;
 };
 
-// What one case measured: the component's and the floor's medians.
-struct GFigures
-{
-    double nComponent = 0;
-    double nFloor = 0;
-};
-
 class GValueBench
 {
 public:
@@ -298,13 +158,9 @@ public:
 
     int Run()
     {
-        m_pHarbinet = GHarbinetModule::Instance().CreateHarbinet();
+        m_pHarbinet = CreateOpenedHarbinet(m_nPort, m_hr);
         if (m_pHarbinet == nullptr)
             return Fail("no Harbinet object");
-        const std::wstring sUrl = L"http://127.0.0.1:" + std::to_wstring(m_nPort) + L"/";
-        BSTR bstrUrl = SysAllocString(sUrl.c_str());
-        m_hr = m_pHarbinet->Open(bstrUrl);
-        SysFreeString(bstrUrl);
         if (FAILED(m_hr) || !m_bare.IsConnected())
             return Fail("cannot connect");
 
@@ -457,41 +313,13 @@ private:
         GFigures figures;
         if (m_bFailed)
             return figures;
-        // One short warm-up of each, so that neither pays for first-time costs in a round.
-        if (RunRound(0.2, nClockEvery, fnComponent) < 0 || RunRound(0.2, nClockEvery, fnFloor) < 0)
-        {
+        auto fnPrintRound = [szLabel](int nRound, double nComponent, double nFloor) {
+            std::printf("%s, round %d: IHarbinet %.1f/s, bare Winsock %.1f/s, ratio %.3f\n", szLabel, nRound, nComponent,
+                        nFloor, nComponent / nFloor);
+        };
+        figures = CompareInRounds(m_nSecondsPerRound, m_nRounds, nClockEvery, fnComponent, fnFloor, fnPrintRound);
+        if (figures.nFailedRound >= 0)
             Fail(szLabel);
-            return figures;
-        }
-        std::vector<double> vecComponent;
-        std::vector<double> vecFloor;
-        for (int nRound = 0; nRound < m_nRounds; ++nRound)
-        {
-            double nComponent = 0;
-            double nFloor = 0;
-            if (nRound % 2 == 0)
-            {
-                nComponent = RunRound(m_nSecondsPerRound, nClockEvery, fnComponent);
-                nFloor = RunRound(m_nSecondsPerRound, nClockEvery, fnFloor);
-            }
-            else
-            {
-                nFloor = RunRound(m_nSecondsPerRound, nClockEvery, fnFloor);
-                nComponent = RunRound(m_nSecondsPerRound, nClockEvery, fnComponent);
-            }
-            if (nComponent < 0 || nFloor < 0)
-            {
-                Fail(szLabel);
-                return figures;
-            }
-            vecComponent.push_back(nComponent);
-            vecFloor.push_back(nFloor);
-            std::printf("%s, round %d: IHarbinet %.1f/s, bare Winsock %.1f/s, ratio %.3f\n", szLabel, nRound + 1,
-                        nComponent, nFloor, nComponent / nFloor);
-            std::fflush(stdout);
-        }
-        figures.nComponent = Median(vecComponent);
-        figures.nFloor = Median(vecFloor);
         return figures;
     }
 
@@ -638,39 +466,15 @@ private:
     double m_aMemory[3][2] = {};   // 16 MiB stream, 64 MiB stream, 16 MiB byte array
 };
 
+int RunValueBench(int nPort, double nSecondsPerRound, int nRounds)
+{
+    GValueBench bench(nPort, nSecondsPerRound, nRounds);
+    return bench.Run();
+}
+
 }   // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-    {
-        std::fprintf(stderr, "usage: value_bench.exe PORT [SECONDS_PER_ROUND [ROUNDS]]\n");
-        return 2;
-    }
-    const int nPort = std::atoi(argv[1]);
-    // Bounded whatever is asked: at most 10 s a round and 21 rounds.
-    const double nSecondsPerRound = std::min(10.0, std::max(0.1, argc > 2 ? std::atof(argv[2]) : 2.0));
-    const int nRounds = std::min(21, std::max(1, argc > 3 ? std::atoi(argv[3]) : 5));
-    if (nPort <= 0 || nPort > 65535)
-    {
-        std::fprintf(stderr, "value_bench: bad port %s\n", argv[1]);
-        return 2;
-    }
-
-    WSADATA wsaData;
-    WSAStartup(MAKEWORD(2, 2), &wsaData);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int nResult = 1;
-    try
-    {
-        GValueBench bench(nPort, nSecondsPerRound, nRounds);
-        nResult = bench.Run();
-    }
-    catch (const std::exception& e)
-    {
-        std::fprintf(stderr, "value_bench: %s\n", e.what());
-    }
-    CoUninitialize();
-    WSACleanup();
-    return nResult;
+    return RunBenchMain(argc, argv, "value_bench", RunValueBench);
 }
