@@ -82,6 +82,7 @@ void GConnection::FailAndClose(uint16_t nStatus, const char* szReason)
 // Runs requests and writes replies until something has to be waited for.
 void GConnection::Pump()
 {
+    bool bReplied = false;
     for (;;)
     {
         if (m_bClosed)
@@ -97,6 +98,7 @@ void GConnection::Pump()
                 StartLinger();
                 return;
             }
+            bReplied = true;
             continue;
         }
         if (m_bCloseAfterWrite)
@@ -104,9 +106,21 @@ void GConnection::Pump()
             StartLinger();
             return;
         }
-        ReadMore();
+        if (bReplied && m_nInStart == m_nInEnd)
+            ReadAfterOthers();
+        else
+            ReadMore();
         return;
     }
+}
+
+// Right after a reply the client's next request cannot have arrived, so a
+// read started now would first try the socket in vain. Started once the
+// other connections that are ready have had their turn, the same attempt
+// often finds the request already there.
+void GConnection::ReadAfterOthers()
+{
+    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()]() { pSelf->ReadMore(); });
 }
 
 void GConnection::Process()

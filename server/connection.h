@@ -54,6 +54,7 @@ private:
     void ClearOutput();
     void OnWritten(const asio::error_code& ec);
     void ReadMore();
+    void ReadAfterOthers();
     void OnRead(const asio::error_code& ec, size_t nBytes);
     void OnBodyRead(const asio::error_code& ec, size_t nBytes);
     void StartLinger();
