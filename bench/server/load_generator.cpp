@@ -95,8 +95,8 @@ struct GLoadConnection
     bool bGet = false;
     int64_t nSentNs = 0;
     // Replies are received straight into this buffer, with no copy, for
-    // every protocol alike; a whole reply is far smaller than it.
-    char szIn[4096];
+    // every protocol alike; it holds the largest reply expected.
+    std::vector<char> vecIn;
     size_t nIn = 0;
     // Requests are made once up front so that the generator spends its time
     // on the wire, not on building text; the servers share the machine with it.
@@ -350,6 +350,7 @@ int main(int argc, char** argv)
             conn.vecSets.push_back(FormatRequest(options, strKey, false, strValue));
             conn.vecGets.push_back(FormatRequest(options, strKey, true, strValue));
         }
+        conn.vecIn.resize(options.nValueSize + 4096);
     }
     for (GLoadConnection& conn : vecConnections)
     {
@@ -378,19 +379,19 @@ int main(int argc, char** argv)
         for (int e = 0; e < nReady; ++e)
         {
             GLoadConnection& conn = *static_cast<GLoadConnection*>(vecEvents[static_cast<size_t>(e)].data.ptr);
-            if (conn.nIn == sizeof(conn.szIn))
+            if (conn.nIn == conn.vecIn.size())
             {
                 fprintf(stderr, "harbinet-load: reply on connection %d is too long\n", conn.nIndex);
                 return 1;
             }
-            const ssize_t n = recv(conn.nFd, conn.szIn + conn.nIn, sizeof(conn.szIn) - conn.nIn, 0);
+            const ssize_t n = recv(conn.nFd, conn.vecIn.data() + conn.nIn, conn.vecIn.size() - conn.nIn, 0);
             if (n <= 0)
             {
                 fprintf(stderr, "harbinet-load: connection %d ended\n", conn.nIndex);
                 return 1;
             }
             conn.nIn += static_cast<size_t>(n);
-            const std::string_view szReply(conn.szIn, conn.nIn);
+            const std::string_view szReply(conn.vecIn.data(), conn.nIn);
             const EReply reply = CheckReply(options, szReply, conn.bGet);
             if (reply == EReply::Incomplete)
                 continue;
