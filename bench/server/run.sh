@@ -4,7 +4,7 @@
 # values) and prints operations per second, 99th-percentile latency and the
 # ratios of harbinet-server's figures to the others'.
 #
-# Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 3),
+# Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5),
 # CONNECTIONS (default "1 50"), THREADS (default: number of processors; used
 # for harbinet-server and memcached alike), BUILD_DIR (default build/native-server).
 set -euo pipefail
@@ -12,7 +12,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/native-server}
 SECONDS_PER_ROUND=${SECONDS_PER_ROUND:-2}
-ROUNDS=${ROUNDS:-3}
+ROUNDS=${ROUNDS:-5}
 CONNECTIONS=${CONNECTIONS:-"1 50"}
 THREADS=${THREADS:-$(nproc)}
 SERVER=$BUILD_DIR/server/harbinet-server
@@ -124,9 +124,15 @@ median() {
 declare -A OPS P99
 for c in $CONNECTIONS; do
     # Rounds go round the servers in turn, so that a burst of load from
-    # elsewhere on the machine does not fall on one server alone.
+    # elsewhere on the machine does not fall on one server alone, and each
+    # round starts with a different server, so that none always goes first.
     for round in $(seq 1 "$ROUNDS"); do
-        for name in harbinet memcached redis; do
+        case $(( (round - 1) % 3 )) in
+            0) order="harbinet memcached redis" ;;
+            1) order="memcached redis harbinet" ;;
+            2) order="redis harbinet memcached" ;;
+        esac
+        for name in $order; do
             line=$("$LOAD" --protocol "$name" --port "$(port_of "$name")" --connections "$c" \
                 --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
             echo "  round $round: $line" >&2
