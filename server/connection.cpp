@@ -106,7 +106,8 @@ void GConnection::Pump()
             StartLinger();
             return;
         }
-        if (bReplied && m_nInStart == m_nInEnd)
+        // A worker with a single connection has nobody to give a turn to.
+        if (bReplied && m_nInStart == m_nInEnd && m_worker.ConnectionCount() > 1)
             ReadAfterOthers();
         else
             ReadMore();
