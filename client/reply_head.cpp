@@ -64,6 +64,12 @@ HRESULT GServerConnection::CheckReply(const GReplyHead& head, long nHighestCode,
     return FailAndClose(E_RESULT_CODE, szReason.Get());
 }
 
+HRESULT GServerConnection::ReadReply(GReplyHead& head, bool bContentType, long nHighestCode, long& nCode)
+{
+    ReadReplyHead(head, bContentType);
+    return CheckReply(head, nHighestCode, nCode);
+}
+
 void GServerConnection::DrainReplyBody(const GReplyHead& head) noexcept
 {
     // Bytes beyond the announced body that came with the head count as nothing left.

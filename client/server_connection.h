@@ -69,6 +69,8 @@ public:
     // S_OK with the accepted result code in nCode (0 up to nHighestCode), or the
     // failure after FailAndClose.
     HRESULT CheckReply(const GReplyHead& head, long nHighestCode, long& nCode);
+    // The two steps above, as every command takes them.
+    HRESULT ReadReply(GReplyHead& head, bool bContentType, long nHighestCode, long& nCode);
     void DrainReplyBody(const GReplyHead& head) noexcept;
     HRESULT FailAndClose(HRESULT hr, const wchar_t* szDescription) noexcept;
 

@@ -14,9 +14,8 @@ HRESULT GServerConnection::RunSimpleCommand(const char* szCommand, BSTR sName)
         return hr;
 
     GReplyHead head;
-    ReadReplyHead(head, false);
     long nCode = 0;
-    hr = CheckReply(head, 0, nCode);
+    hr = ReadReply(head, false, 0, nCode);
     if (FAILED(hr))
         return hr;
     DrainReplyBody(head);

@@ -409,16 +409,25 @@ void GConnection::ReadMore()
         });
 }
 
-void GConnection::OnRead(const asio::error_code& ec, size_t nBytes)
+// Every finished read ends the same way: a failed one or one on a closed connection
+// closes it, any other counts as activity. False when the connection is done.
+bool GConnection::FinishRead(const asio::error_code& ec)
 {
     m_bReading = false;
     if (ec || m_bClosed)
     {
         Close();
-        return;
+        return false;
     }
     m_nNowMs = NowMs();
     m_nLastActivityMs = m_nNowMs;
+    return true;
+}
+
+void GConnection::OnRead(const asio::error_code& ec, size_t nBytes)
+{
+    if (!FinishRead(ec))
+        return;
     if (m_phase == EPhase::Linger)
     {
         if (nBytes >= m_nLingerBudget)
@@ -437,14 +446,8 @@ void GConnection::OnRead(const asio::error_code& ec, size_t nBytes)
 
 void GConnection::OnBodyRead(const asio::error_code& ec, size_t nBytes)
 {
-    m_bReading = false;
-    if (ec || m_bClosed)
-    {
-        Close();
+    if (!FinishRead(ec))
         return;
-    }
-    m_nNowMs = NowMs();
-    m_nLastActivityMs = m_nNowMs;
     if (m_phase != EPhase::Body)
     {
         // The request timed out while this read was under way.

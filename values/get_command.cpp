@@ -22,9 +22,8 @@ HRESULT ExchangeGet(GServerConnection& connection, const char* szName, VARIANT* 
         return hr;
 
     GReplyHead head;
-    connection.ReadReplyHead(head, true);
     long nCode = 0;
-    hr = connection.CheckReply(head, 1, nCode);
+    hr = connection.ReadReply(head, true, 1, nCode);
     if (FAILED(hr))
         return hr;
     if (nCode == 1)

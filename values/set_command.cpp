@@ -80,9 +80,8 @@ HRESULT ExchangeSet(GServerConnection& connection, const char* szName, const GVa
     }
 
     GReplyHead head;
-    connection.ReadReplyHead(head, false);
     long nCode = 0;
-    hr = connection.CheckReply(head, 1, nCode);
+    hr = connection.ReadReply(head, false, 1, nCode);
     if (FAILED(hr))
         return hr;
     *pSet = nCode == 0 ? VARIANT_TRUE : VARIANT_FALSE;
