@@ -5,20 +5,20 @@
 #include "request_parser.h"
 #include "shared.h"
 #include "store.h"
+#include "worker.h"
 
 #include <asio.hpp>
 #include <memory>
 #include <string>
 #include <vector>
 
-class GWorker;
 struct GReply;
 struct GRequest;
 
 class GConnection : public std::enable_shared_from_this<GConnection>
 {
 public:
-    GConnection(GWorker& worker, asio::ip::tcp::socket sock);
+    GConnection(GWorker& worker, GSocket sock);
     ~GConnection();
     GConnection(const GConnection&) = delete;
     GConnection& operator=(const GConnection&) = delete;
@@ -63,7 +63,7 @@ private:
 
     GWorker& m_worker;
     GServerShared& m_shared;
-    asio::ip::tcp::socket m_sock;
+    GSocket m_sock;
 
     std::vector<char> m_vecIn;
     size_t m_nInStart = 0;

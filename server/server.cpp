@@ -122,7 +122,7 @@ void GServer::Accept()
 {
     GWorker& worker = *m_vecWorkers[m_nNextWorker];
     m_nNextWorker = (m_nNextWorker + 1) % m_vecWorkers.size();
-    m_acceptor.async_accept(worker.Io(), [this, &worker](const asio::error_code& ec, asio::ip::tcp::socket sock) {
+    m_acceptor.async_accept(worker.Io().get_executor(), [this, &worker](const asio::error_code& ec, GSocket sock) {
         if (ec == asio::error::operation_aborted || !m_acceptor.is_open())
             return;
         if (ec)

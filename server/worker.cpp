@@ -40,7 +40,7 @@ void GWorker::Join()
         m_thread.join();
 }
 
-void GWorker::Adopt(asio::ip::tcp::socket sock, bool bRefuse)
+void GWorker::Adopt(GSocket sock, bool bRefuse)
 {
     auto pConnection = std::make_shared<GConnection>(*this, std::move(sock));
     if (bRefuse)

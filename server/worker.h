@@ -9,6 +9,10 @@
 
 class GConnection;
 
+// A socket bound to one worker's context; the concrete executor type spares
+// every operation the cost of a type-erased one.
+using GSocket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::executor_type>;
+
 class GWorker
 {
 public:
@@ -28,7 +32,7 @@ public:
 
     // Takes over a freshly accepted socket; called on this worker's thread.
     // With bRefuse the client is told that the server is full.
-    void Adopt(asio::ip::tcp::socket sock, bool bRefuse);
+    void Adopt(GSocket sock, bool bRefuse);
 
     void Link(GConnection* pConnection);
     void Unlink(GConnection* pConnection);
