@@ -4,9 +4,20 @@
 # values) and prints operations per second, 99th-percentile latency and the
 # ratios of harbinet-server's figures to the others'.
 #
+# Two layouts, each with fresh servers:
+#   separate  the load generator runs on one processor and the servers on the
+#             others, with one worker thread per processor they have;
+#   shared    everything runs on all processors, and the servers get one worker
+#             thread per processor.
+# On a small machine the shared layout mostly measures how the scheduler
+# interleaves the generator with the server; the separate layout measures the
+# servers themselves.
+#
 # Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5),
-# CONNECTIONS (default "1 50"), THREADS (default: number of processors; used
-# for harbinet-server and memcached alike), BUILD_DIR (default build/native-server).
+# CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared"; "shared"
+# alone on one processor), THREADS (worker threads of harbinet-server and
+# memcached alike in the shared layout; default: number of processors),
+# BUILD_DIR (default build/native-server).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -15,6 +26,20 @@ SECONDS_PER_ROUND=${SECONDS_PER_ROUND:-2}
 ROUNDS=${ROUNDS:-5}
 CONNECTIONS=${CONNECTIONS:-"1 50"}
 THREADS=${THREADS:-$(nproc)}
+
+# The processors this script may use, one per line.
+allowed_cpus() {
+    awk '/^Cpus_allowed_list/ { print $2 }' /proc/self/status | tr ',' '\n' |
+        while IFS=- read -r first last; do seq "$first" "${last:-$first}"; done
+}
+mapfile -t CPUS < <(allowed_cpus)
+if (( ${#CPUS[@]} >= 2 )); then
+    LAYOUTS=${LAYOUTS:-"separate shared"}
+else
+    LAYOUTS=${LAYOUTS:-shared}
+fi
+GENERATOR_CPU=${CPUS[0]}
+SERVER_CPUS=$(IFS=,; echo "${CPUS[*]:1}")
 SERVER=$BUILD_DIR/server/harbinet-server
 LOAD=$BUILD_DIR/bench/server/harbinet-load
 
@@ -78,32 +103,63 @@ wait_for_port() {
     return 1
 }
 
-# harbinet-server picks its own free port and says which on its start line.
-"$SERVER" --port 0 --threads "$THREADS" >"$WORK/harbinet.out" 2>&1 &
-PIDS+=($!)
-HARBINET_PID=$!
-for _ in $(seq 1 100); do
-    grep -q "listening on" "$WORK/harbinet.out" && break
-    sleep 0.05
-done
-HARBINET_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/harbinet.out")
-[[ -n $HARBINET_PORT ]] || { cat "$WORK/harbinet.out" >&2; exit 1; }
-wait_for_port "$HARBINET_PORT" "$HARBINET_PID"
+SERVER_PIDS=()
+# Starts the three servers for a layout, each on a free loopback port.
+start_servers() {
+    local layout=$1 threads pin=()
+    if [[ $layout == separate ]]; then
+        threads=$(( ${#CPUS[@]} - 1 ))
+        pin=(taskset -c "$SERVER_CPUS")
+        GENERATOR=(taskset -c "$GENERATOR_CPU" "$LOAD")
+    else
+        threads=$THREADS
+        GENERATOR=("$LOAD")
+    fi
+    SERVER_PIDS=()
 
-MEMCACHED_PORT=$(free_port)
-memcached -l 127.0.0.1 -p "$MEMCACHED_PORT" -U 0 -t "$THREADS" -m 64 -c 1024 -u "$(id -un)" \
-    >"$WORK/memcached.out" 2>&1 &
-PIDS+=($!)
-wait_for_port "$MEMCACHED_PORT" $!
+    # harbinet-server picks its own free port and says which on its start line.
+    "${pin[@]}" "$SERVER" --port 0 --threads "$threads" >"$WORK/harbinet.out" 2>&1 &
+    PIDS+=($!)
+    SERVER_PIDS+=($!)
+    local harbinet_pid=$!
+    for _ in $(seq 1 100); do
+        grep -q "listening on" "$WORK/harbinet.out" && break
+        sleep 0.05
+    done
+    HARBINET_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/harbinet.out")
+    [[ -n $HARBINET_PORT ]] || { cat "$WORK/harbinet.out" >&2; exit 1; }
+    wait_for_port "$HARBINET_PORT" "$harbinet_pid"
 
-REDIS_PORT=$(free_port)
-redis-server --bind 127.0.0.1 --port "$REDIS_PORT" --save "" --appendonly no \
-    --daemonize no --dir "$WORK" --logfile "$WORK/redis.log" >"$WORK/redis.out" 2>&1 &
-PIDS+=($!)
-wait_for_port "$REDIS_PORT" $!
+    MEMCACHED_PORT=$(free_port)
+    "${pin[@]}" memcached -l 127.0.0.1 -p "$MEMCACHED_PORT" -U 0 -t "$threads" -m 64 -c 1024 \
+        -u "$(id -un)" >"$WORK/memcached.out" 2>&1 &
+    PIDS+=($!)
+    SERVER_PIDS+=($!)
+    wait_for_port "$MEMCACHED_PORT" $!
 
-echo "harbinet-server :$HARBINET_PORT (--threads $THREADS), memcached :$MEMCACHED_PORT (-t $THREADS)," \
-     "redis-server :$REDIS_PORT; $ROUNDS rounds of ${SECONDS_PER_ROUND}s per case, medians shown"
+    REDIS_PORT=$(free_port)
+    "${pin[@]}" redis-server --bind 127.0.0.1 --port "$REDIS_PORT" --save "" --appendonly no \
+        --daemonize no --dir "$WORK" --logfile "$WORK/redis.log" >"$WORK/redis.out" 2>&1 &
+    PIDS+=($!)
+    SERVER_PIDS+=($!)
+    wait_for_port "$REDIS_PORT" $!
+
+    if [[ $layout == separate ]]; then
+        echo "layout separate: load generator on processor $GENERATOR_CPU, servers on $SERVER_CPUS" \
+             "with $threads worker thread(s) each" >&2
+    else
+        echo "layout shared: generator and servers on all processors, $threads worker thread(s) each" >&2
+    fi
+    THREADS_USED[$layout]=$threads
+}
+
+stop_servers() {
+    for pid in "${SERVER_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    SERVER_PIDS=()
+}
 
 port_of() {
     case $1 in
@@ -121,42 +177,54 @@ median() {
     sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-declare -A OPS P99
-for c in $CONNECTIONS; do
-    # Rounds go round the servers in turn, so that a burst of load from
-    # elsewhere on the machine does not fall on one server alone, and each
-    # round starts with a different server, so that none always goes first.
-    for round in $(seq 1 "$ROUNDS"); do
-        case $(( (round - 1) % 3 )) in
-            0) order="harbinet memcached redis" ;;
-            1) order="memcached redis harbinet" ;;
-            2) order="redis harbinet memcached" ;;
-        esac
-        for name in $order; do
-            line=$("$LOAD" --protocol "$name" --port "$(port_of "$name")" --connections "$c" \
-                --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
-            echo "  round $round: $line" >&2
-            echo "$line" | field ops_per_s >>"$WORK/ops.$name.$c"
-            echo "$line" | field p99_us >>"$WORK/p99.$name.$c"
+echo "$ROUNDS rounds of ${SECONDS_PER_ROUND}s per case, medians shown" >&2
+declare -A OPS P99 THREADS_USED
+for layout in $LAYOUTS; do
+    start_servers "$layout"
+    for c in $CONNECTIONS; do
+        # Rounds go round the servers in turn, so that a burst of load from
+        # elsewhere on the machine does not fall on one server alone, and each
+        # round starts with a different server, so that none always goes first.
+        for round in $(seq 1 "$ROUNDS"); do
+            case $(( (round - 1) % 3 )) in
+                0) order="harbinet memcached redis" ;;
+                1) order="memcached redis harbinet" ;;
+                2) order="redis harbinet memcached" ;;
+            esac
+            for name in $order; do
+                line=$("${GENERATOR[@]}" --protocol "$name" --port "$(port_of "$name")" --connections "$c" \
+                    --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
+                echo "  $layout round $round: $line" >&2
+                echo "$line" | field ops_per_s >>"$WORK/ops.$layout.$name.$c"
+                echo "$line" | field p99_us >>"$WORK/p99.$layout.$name.$c"
+            done
+        done
+        for name in harbinet memcached redis; do
+            OPS[$layout.$name.$c]=$(median <"$WORK/ops.$layout.$name.$c")
+            P99[$layout.$name.$c]=$(median <"$WORK/p99.$layout.$name.$c")
         done
     done
-    for name in harbinet memcached redis; do
-        OPS[$name.$c]=$(median <"$WORK/ops.$name.$c")
-        P99[$name.$c]=$(median <"$WORK/p99.$name.$c")
-    done
+    stop_servers
 done
 
-printf '\n%-12s %5s %12s %10s\n' server C ops/s p99_us
-for c in $CONNECTIONS; do
-    for name in harbinet memcached redis; do
-        printf '%-12s %5s %12.0f %10.1f\n' "$name" "$c" "${OPS[$name.$c]}" "${P99[$name.$c]}"
+printf '\n%-9s %-12s %7s %5s %12s %10s\n' layout server threads C ops/s p99_us
+for layout in $LAYOUTS; do
+    for c in $CONNECTIONS; do
+        for name in harbinet memcached redis; do
+            threads=${THREADS_USED[$layout]}
+            [[ $name == redis ]] && threads=1
+            printf '%-9s %-12s %7s %5s %12.0f %10.1f\n' "$layout" "$name" "$threads" "$c" \
+                "${OPS[$layout.$name.$c]}" "${P99[$layout.$name.$c]}"
+        done
     done
 done
-printf '\n%-22s %5s %10s %10s\n' ratio C ops/s p99
-for c in $CONNECTIONS; do
-    for other in memcached redis; do
-        printf '%-22s %5s %10.3f %10.3f\n' "harbinet/$other" "$c" \
-            "$(awk -v a="${OPS[harbinet.$c]}" -v b="${OPS[$other.$c]}" 'BEGIN { print a / b }')" \
-            "$(awk -v a="${P99[harbinet.$c]}" -v b="${P99[$other.$c]}" 'BEGIN { print a / b }')"
+printf '\n%-9s %-22s %5s %10s %10s\n' layout ratio C ops/s p99
+for layout in $LAYOUTS; do
+    for c in $CONNECTIONS; do
+        for other in memcached redis; do
+            printf '%-9s %-22s %5s %10.3f %10.3f\n' "$layout" "harbinet/$other" "$c" \
+                "$(awk -v a="${OPS[$layout.harbinet.$c]}" -v b="${OPS[$layout.$other.$c]}" 'BEGIN { print a / b }')" \
+                "$(awk -v a="${P99[$layout.harbinet.$c]}" -v b="${P99[$layout.$other.$c]}" 'BEGIN { print a / b }')"
+        done
     done
 done
