@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Loads harbinet-server, memcached and redis-server on loopback with the same
 # work (C connections, each a loop of non-pipelined set and get of 24-byte
-# values) and prints operations per second, 99th-percentile latency and the
-# ratios of harbinet-server's figures to the others'.
+# values) and prints operations per second, 99th-percentile latency, the
+# server's processor time per operation and the ratios of harbinet-server's
+# figures to the others'.
 #
 # Two layouts, each with fresh servers:
 #   separate  the load generator runs on one processor and the servers on the
@@ -121,28 +122,30 @@ start_servers() {
     "${pin[@]}" "$SERVER" --port 0 --threads "$threads" >"$WORK/harbinet.out" 2>&1 &
     PIDS+=($!)
     SERVER_PIDS+=($!)
-    local harbinet_pid=$!
+    HARBINET_PID=$!
     for _ in $(seq 1 100); do
         grep -q "listening on" "$WORK/harbinet.out" && break
         sleep 0.05
     done
     HARBINET_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/harbinet.out")
     [[ -n $HARBINET_PORT ]] || { cat "$WORK/harbinet.out" >&2; exit 1; }
-    wait_for_port "$HARBINET_PORT" "$harbinet_pid"
+    wait_for_port "$HARBINET_PORT" "$HARBINET_PID"
 
     MEMCACHED_PORT=$(free_port)
     "${pin[@]}" memcached -l 127.0.0.1 -p "$MEMCACHED_PORT" -U 0 -t "$threads" -m 64 -c 1024 \
         -u "$(id -un)" >"$WORK/memcached.out" 2>&1 &
     PIDS+=($!)
     SERVER_PIDS+=($!)
-    wait_for_port "$MEMCACHED_PORT" $!
+    MEMCACHED_PID=$!
+    wait_for_port "$MEMCACHED_PORT" "$MEMCACHED_PID"
 
     REDIS_PORT=$(free_port)
     "${pin[@]}" redis-server --bind 127.0.0.1 --port "$REDIS_PORT" --save "" --appendonly no \
         --daemonize no --dir "$WORK" --logfile "$WORK/redis.log" >"$WORK/redis.out" 2>&1 &
     PIDS+=($!)
     SERVER_PIDS+=($!)
-    wait_for_port "$REDIS_PORT" $!
+    REDIS_PID=$!
+    wait_for_port "$REDIS_PORT" "$REDIS_PID"
 
     if [[ $layout == separate ]]; then
         echo "layout separate: load generator on processor $GENERATOR_CPU, servers on $SERVER_CPUS" \
@@ -169,6 +172,25 @@ port_of() {
     esac
 }
 
+pid_of() {
+    case $1 in
+        harbinet) echo "$HARBINET_PID" ;;
+        memcached) echo "$MEMCACHED_PID" ;;
+        redis) echo "$REDIS_PID" ;;
+    esac
+}
+
+# Processor time (user and system, all threads) a process has used, in clock ticks.
+cpu_ticks() {
+    local stat
+    read -r stat <"/proc/$1/stat"
+    # Fields after the command name, which is in parentheses: utime and stime
+    # are the 12th and 13th.
+    read -r -a fields <<<"${stat##*) }"
+    echo $(( fields[11] + fields[12] ))
+}
+CLOCK_TICKS=$(getconf CLK_TCK)
+
 field() {
     sed -n "s/.* $1=\([0-9.]*\).*/\1/p"
 }
@@ -178,7 +200,7 @@ median() {
 }
 
 echo "$ROUNDS rounds of ${SECONDS_PER_ROUND}s per case, medians shown" >&2
-declare -A OPS P99 THREADS_USED
+declare -A OPS P99 CPU THREADS_USED
 for layout in $LAYOUTS; do
     start_servers "$layout"
     for c in $CONNECTIONS; do
@@ -192,39 +214,48 @@ for layout in $LAYOUTS; do
                 2) order="redis harbinet memcached" ;;
             esac
             for name in $order; do
+                pid=$(pid_of "$name")
+                ticks_before=$(cpu_ticks "$pid")
                 line=$("${GENERATOR[@]}" --protocol "$name" --port "$(port_of "$name")" --connections "$c" \
                     --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
+                ticks_after=$(cpu_ticks "$pid")
                 echo "  $layout round $round: $line" >&2
                 echo "$line" | field ops_per_s >>"$WORK/ops.$layout.$name.$c"
                 echo "$line" | field p99_us >>"$WORK/p99.$layout.$name.$c"
+                # The server's processor time per operation does not depend on
+                # how fast the generator is.
+                awk -v t="$((ticks_after - ticks_before))" -v hz="$CLOCK_TICKS" -v n="$(echo "$line" | field ops_all)" \
+                    'BEGIN { print t * 1e6 / hz / n }' >>"$WORK/cpu.$layout.$name.$c"
             done
         done
         for name in harbinet memcached redis; do
             OPS[$layout.$name.$c]=$(median <"$WORK/ops.$layout.$name.$c")
             P99[$layout.$name.$c]=$(median <"$WORK/p99.$layout.$name.$c")
+            CPU[$layout.$name.$c]=$(median <"$WORK/cpu.$layout.$name.$c")
         done
     done
     stop_servers
 done
 
-printf '\n%-9s %-12s %7s %5s %12s %10s\n' layout server threads C ops/s p99_us
+printf '\n%-9s %-12s %7s %5s %12s %10s %12s\n' layout server threads C ops/s p99_us cpu_us/op
 for layout in $LAYOUTS; do
     for c in $CONNECTIONS; do
         for name in harbinet memcached redis; do
             threads=${THREADS_USED[$layout]}
             [[ $name == redis ]] && threads=1
-            printf '%-9s %-12s %7s %5s %12.0f %10.1f\n' "$layout" "$name" "$threads" "$c" \
-                "${OPS[$layout.$name.$c]}" "${P99[$layout.$name.$c]}"
+            printf '%-9s %-12s %7s %5s %12.0f %10.1f %12.2f\n' "$layout" "$name" "$threads" "$c" \
+                "${OPS[$layout.$name.$c]}" "${P99[$layout.$name.$c]}" "${CPU[$layout.$name.$c]}"
         done
     done
 done
-printf '\n%-9s %-22s %5s %10s %10s\n' layout ratio C ops/s p99
+printf '\n%-9s %-22s %5s %10s %10s %10s\n' layout ratio C ops/s p99 cpu/op
 for layout in $LAYOUTS; do
     for c in $CONNECTIONS; do
         for other in memcached redis; do
-            printf '%-9s %-22s %5s %10.3f %10.3f\n' "$layout" "harbinet/$other" "$c" \
+            printf '%-9s %-22s %5s %10.3f %10.3f %10.3f\n' "$layout" "harbinet/$other" "$c" \
                 "$(awk -v a="${OPS[$layout.harbinet.$c]}" -v b="${OPS[$layout.$other.$c]}" 'BEGIN { print a / b }')" \
-                "$(awk -v a="${P99[$layout.harbinet.$c]}" -v b="${P99[$layout.$other.$c]}" 'BEGIN { print a / b }')"
+                "$(awk -v a="${P99[$layout.harbinet.$c]}" -v b="${P99[$layout.$other.$c]}" 'BEGIN { print a / b }')" \
+                "$(awk -v a="${CPU[$layout.harbinet.$c]}" -v b="${CPU[$layout.$other.$c]}" 'BEGIN { print a / b }')"
         done
     done
 done
