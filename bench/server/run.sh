@@ -248,14 +248,26 @@ for layout in $LAYOUTS; do
         done
     done
 done
-printf '\n%-9s %-22s %5s %10s %10s %10s\n' layout ratio C ops/s p99 cpu/op
+# The machine's speed can drift within a run, so each ratio is the median of
+# the ratios within rounds, where the servers were measured seconds apart.
+paired_ratio() {
+    paste -d' ' "$WORK/$1.$2.harbinet.$3" "$WORK/$1.$2.$4.$3" | awk '{ print $1 / $2 }' | median
+}
+# In how many rounds harbinet-server did at least as well (higher for ops/s,
+# lower for latency and processor time).
+rounds_ahead() {
+    paste -d' ' "$WORK/$1.$2.harbinet.$3" "$WORK/$1.$2.$4.$3" |
+        awk -v higher="$5" '{ n += higher ? $1 >= $2 : $1 <= $2 } END { print n "/" NR }'
+}
+printf '\n%s\n' "harbinet-server against the others: median of the ratios within each round (rounds ahead)"
+printf '%-9s %-22s %5s %16s %16s %16s\n' layout ratio C ops/s p99 cpu/op
 for layout in $LAYOUTS; do
     for c in $CONNECTIONS; do
         for other in memcached redis; do
-            printf '%-9s %-22s %5s %10.3f %10.3f %10.3f\n' "$layout" "harbinet/$other" "$c" \
-                "$(awk -v a="${OPS[$layout.harbinet.$c]}" -v b="${OPS[$layout.$other.$c]}" 'BEGIN { print a / b }')" \
-                "$(awk -v a="${P99[$layout.harbinet.$c]}" -v b="${P99[$layout.$other.$c]}" 'BEGIN { print a / b }')" \
-                "$(awk -v a="${CPU[$layout.harbinet.$c]}" -v b="${CPU[$layout.$other.$c]}" 'BEGIN { print a / b }')"
+            printf '%-9s %-22s %5s %9.3f %6s %9.3f %6s %9.3f %6s\n' "$layout" "harbinet/$other" "$c" \
+                "$(paired_ratio ops "$layout" "$c" "$other")" "($(rounds_ahead ops "$layout" "$c" "$other" 1))" \
+                "$(paired_ratio p99 "$layout" "$c" "$other")" "($(rounds_ahead p99 "$layout" "$c" "$other" 0))" \
+                "$(paired_ratio cpu "$layout" "$c" "$other")" "($(rounds_ahead cpu "$layout" "$c" "$other" 0))"
         done
     done
 done
