@@ -116,12 +116,33 @@ void GConnection::Pump()
 }
 
 // Right after a reply the client's next request cannot have arrived, so a
-// read started now would first try the socket in vain. Started once the
-// other connections that are ready have had their turn, the same attempt
-// often finds the request already there.
+// read started now would first try the socket in vain. Once the other
+// connections that are ready have had their turn, the request is often there.
 void GConnection::ReadAfterOthers()
 {
-    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()]() { pSelf->ReadMore(); });
+    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()]() { pSelf->ReadAfterTurn(); });
+}
+
+void GConnection::ReadAfterTurn()
+{
+    if (m_bClosed || m_bReading)
+        return;
+    if (m_phase == EPhase::Head)
+    {
+        // Taking a request that is already there at once spares handing the
+        // read to the reactor and its completion back to the queue.
+        PrepareInput();
+        asio::error_code ec;
+        const size_t nBytes =
+            m_sock.read_some(asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd), ec);
+        if (ec != asio::error::would_block && ec != asio::error::try_again)
+        {
+            m_bReading = true;
+            OnRead(ec, nBytes);
+            return;
+        }
+    }
+    ReadMore();
 }
 
 void GConnection::Process()
@@ -380,6 +401,17 @@ void GConnection::ReadMore()
         return;
     }
 
+    PrepareInput();
+    m_bReading = true;
+    m_sock.async_read_some(asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd),
+        [pSelf = shared_from_this()](const asio::error_code& ec, size_t nBytes) {
+            pSelf->OnRead(ec, nBytes);
+        });
+}
+
+// Makes room behind the input that is waiting, if there is none.
+void GConnection::PrepareInput()
+{
     if (m_nInStart == m_nInEnd)
     {
         m_nInStart = m_nInEnd = 0;
@@ -405,11 +437,6 @@ void GConnection::ReadMore()
             m_vecIn.resize(std::max<size_t>(m_vecIn.size() * 2, kInitialInput));
         }
     }
-    m_bReading = true;
-    m_sock.async_read_some(asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd),
-        [pSelf = shared_from_this()](const asio::error_code& ec, size_t nBytes) {
-            pSelf->OnRead(ec, nBytes);
-        });
 }
 
 // Every finished read ends the same way: a failed one or one on a closed connection

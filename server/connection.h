@@ -55,6 +55,8 @@ private:
     void OnWritten(const asio::error_code& ec);
     void ReadMore();
     void ReadAfterOthers();
+    void ReadAfterTurn();
+    void PrepareInput();
     bool FinishRead(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, size_t nBytes);
     void OnBodyRead(const asio::error_code& ec, size_t nBytes);

@@ -184,3 +184,49 @@ TEST_F(CommandTest, RequestBodyOfGetIsSkipped)
     EXPECT_EQ(kStored, client.ReadReply());
     EXPECT_EQ(kStored, client.ReadReply());
 }
+
+TEST_F(CommandTest, ConnectionsOfOneWorkerTakeTurnsWhileNeighboursComeAndGo)
+{
+    StartServer({"--threads", "1"});
+    GWireClient a = Connect();
+    GWireClient b = Connect();
+    GWireClient c = Connect();
+    for (int i = 0; i < 50; ++i)
+    {
+        // After each reply a connection waits for its turn; the next requests
+        // arrive before that turn, during it and well after it.
+        ASSERT_TRUE(a.Send(SetRequest("a", I4Image(i))));
+        ASSERT_TRUE(b.Send(SetRequest("b", I4Image(-i))));
+        EXPECT_EQ(kStored, a.ReadReply());
+        ASSERT_TRUE(a.Send(CommandRequest("get", "a")));
+        EXPECT_EQ(kStored, b.ReadReply());
+        if (i % 10 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(b.Send(CommandRequest("get", "b")));
+        ASSERT_TRUE(c.Send(CommandRequest("nop", "")));
+        EXPECT_EQ(FoundI4(i), a.ReadReply());
+        EXPECT_EQ(FoundI4(-i), b.ReadReply());
+        EXPECT_EQ(kStored, c.ReadReply());
+    }
+
+    // A client that leaves right after its reply takes nobody with it.
+    ASSERT_TRUE(b.Send(CommandRequest("nop", "")));
+    EXPECT_EQ(kStored, b.ReadReply());
+    b.Close();
+
+    // A head longer than the usual input buffer, then a set whose body comes
+    // only after its head has been read.
+    const std::string strLongName(6000, 'n');
+    ASSERT_TRUE(a.Send(SetRequest(strLongName, I4Image(6000))));
+    EXPECT_EQ(kStored, a.ReadReply());
+    const std::string strSet = SetRequest("late", I4Image(17));
+    ASSERT_TRUE(c.Send(strSet.substr(0, strSet.size() - 24)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(c.Send(strSet.substr(strSet.size() - 24)));
+    EXPECT_EQ(kStored, c.ReadReply());
+
+    ASSERT_TRUE(a.Send(CommandRequest("get", strLongName)));
+    EXPECT_EQ(FoundI4(6000), a.ReadReply());
+    ASSERT_TRUE(c.Send(CommandRequest("get", "late")));
+    EXPECT_EQ(FoundI4(17), c.ReadReply());
+}
