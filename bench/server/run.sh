@@ -10,9 +10,9 @@
 #             others, with one worker thread per processor they have;
 #   shared    everything runs on all processors, and the servers get one worker
 #             thread per processor.
-# On a small machine the shared layout mostly measures how the scheduler
-# interleaves the generator with the server; the separate layout measures the
-# servers themselves.
+# In the shared layout a server competes with the generator for processor
+# time, and the scheduler's interleaving moves the figures from run to run; the
+# separate layout measures the servers themselves.
 #
 # Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5),
 # CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared"; "shared"
