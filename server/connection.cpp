@@ -131,10 +131,8 @@ void GConnection::ReadAfterTurn()
     {
         // Taking a request that is already there at once spares handing the
         // read to the reactor and its completion back to the queue.
-        PrepareInput();
         asio::error_code ec;
-        const size_t nBytes =
-            m_sock.read_some(asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd), ec);
+        const size_t nBytes = m_sock.read_some(FreeInput(), ec);
         if (ec != asio::error::would_block && ec != asio::error::try_again)
         {
             m_bReading = true;
@@ -401,16 +399,15 @@ void GConnection::ReadMore()
         return;
     }
 
-    PrepareInput();
     m_bReading = true;
-    m_sock.async_read_some(asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd),
+    m_sock.async_read_some(FreeInput(),
         [pSelf = shared_from_this()](const asio::error_code& ec, size_t nBytes) {
             pSelf->OnRead(ec, nBytes);
         });
 }
 
-// Makes room behind the input that is waiting, if there is none.
-void GConnection::PrepareInput()
+// The space behind the input that is waiting, made first if there is none.
+asio::mutable_buffer GConnection::FreeInput()
 {
     if (m_nInStart == m_nInEnd)
     {
@@ -437,6 +434,7 @@ void GConnection::PrepareInput()
             m_vecIn.resize(std::max<size_t>(m_vecIn.size() * 2, kInitialInput));
         }
     }
+    return asio::buffer(m_vecIn.data() + m_nInEnd, m_vecIn.size() - m_nInEnd);
 }
 
 // Every finished read ends the same way: a failed one or one on a closed connection

@@ -56,7 +56,7 @@ private:
     void ReadMore();
     void ReadAfterOthers();
     void ReadAfterTurn();
-    void PrepareInput();
+    asio::mutable_buffer FreeInput();
     bool FinishRead(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, size_t nBytes);
     void OnBodyRead(const asio::error_code& ec, size_t nBytes);
