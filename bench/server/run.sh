@@ -44,16 +44,19 @@ SERVER_CPUS=$(IFS=,; echo "${CPUS[*]:1}")
 SERVER=$BUILD_DIR/server/harbinet-server
 LOAD=$BUILD_DIR/bench/server/harbinet-load
 
-PIDS=()
 WORK=$(mktemp -d)
-cleanup() {
-    # Only what this script started, by pid.
-    for pid in "${PIDS[@]}"; do
-        if kill -0 "$pid" 2>/dev/null; then
-            kill "$pid" 2>/dev/null || true
-            wait "$pid" 2>/dev/null || true
-        fi
+# The servers of the layout being measured, by name; the script starts nothing else.
+declare -A PID PORT
+stop_servers() {
+    local name
+    for name in "${!PID[@]}"; do
+        kill "${PID[$name]}" 2>/dev/null || true
+        wait "${PID[$name]}" 2>/dev/null || true
     done
+    PID=()
+}
+cleanup() {
+    stop_servers
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -104,7 +107,6 @@ wait_for_port() {
     return 1
 }
 
-SERVER_PIDS=()
 # Starts the three servers for a layout, each on a free loopback port.
 start_servers() {
     local layout=$1 threads pin=()
@@ -116,36 +118,29 @@ start_servers() {
         threads=$THREADS
         GENERATOR=("$LOAD")
     fi
-    SERVER_PIDS=()
 
     # harbinet-server picks its own free port and says which on its start line.
     "${pin[@]}" "$SERVER" --port 0 --threads "$threads" >"$WORK/harbinet.out" 2>&1 &
-    PIDS+=($!)
-    SERVER_PIDS+=($!)
-    HARBINET_PID=$!
+    PID[harbinet]=$!
     for _ in $(seq 1 100); do
         grep -q "listening on" "$WORK/harbinet.out" && break
         sleep 0.05
     done
-    HARBINET_PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/harbinet.out")
-    [[ -n $HARBINET_PORT ]] || { cat "$WORK/harbinet.out" >&2; exit 1; }
-    wait_for_port "$HARBINET_PORT" "$HARBINET_PID"
+    PORT[harbinet]=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/harbinet.out")
+    [[ -n ${PORT[harbinet]} ]] || { cat "$WORK/harbinet.out" >&2; exit 1; }
+    wait_for_port "${PORT[harbinet]}" "${PID[harbinet]}"
 
-    MEMCACHED_PORT=$(free_port)
-    "${pin[@]}" memcached -l 127.0.0.1 -p "$MEMCACHED_PORT" -U 0 -t "$threads" -m 64 -c 1024 \
+    PORT[memcached]=$(free_port)
+    "${pin[@]}" memcached -l 127.0.0.1 -p "${PORT[memcached]}" -U 0 -t "$threads" -m 64 -c 1024 \
         -u "$(id -un)" >"$WORK/memcached.out" 2>&1 &
-    PIDS+=($!)
-    SERVER_PIDS+=($!)
-    MEMCACHED_PID=$!
-    wait_for_port "$MEMCACHED_PORT" "$MEMCACHED_PID"
+    PID[memcached]=$!
+    wait_for_port "${PORT[memcached]}" "${PID[memcached]}"
 
-    REDIS_PORT=$(free_port)
-    "${pin[@]}" redis-server --bind 127.0.0.1 --port "$REDIS_PORT" --save "" --appendonly no \
+    PORT[redis]=$(free_port)
+    "${pin[@]}" redis-server --bind 127.0.0.1 --port "${PORT[redis]}" --save "" --appendonly no \
         --daemonize no --dir "$WORK" --logfile "$WORK/redis.log" >"$WORK/redis.out" 2>&1 &
-    PIDS+=($!)
-    SERVER_PIDS+=($!)
-    REDIS_PID=$!
-    wait_for_port "$REDIS_PORT" "$REDIS_PID"
+    PID[redis]=$!
+    wait_for_port "${PORT[redis]}" "${PID[redis]}"
 
     if [[ $layout == separate ]]; then
         echo "layout separate: load generator on processor $GENERATOR_CPU, servers on $SERVER_CPUS" \
@@ -154,30 +149,6 @@ start_servers() {
         echo "layout shared: generator and servers on all processors, $threads worker thread(s) each" >&2
     fi
     THREADS_USED[$layout]=$threads
-}
-
-stop_servers() {
-    for pid in "${SERVER_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    SERVER_PIDS=()
-}
-
-port_of() {
-    case $1 in
-        harbinet) echo "$HARBINET_PORT" ;;
-        memcached) echo "$MEMCACHED_PORT" ;;
-        redis) echo "$REDIS_PORT" ;;
-    esac
-}
-
-pid_of() {
-    case $1 in
-        harbinet) echo "$HARBINET_PID" ;;
-        memcached) echo "$MEMCACHED_PID" ;;
-        redis) echo "$REDIS_PID" ;;
-    esac
 }
 
 # Processor time (user and system, all threads) a process has used, in clock ticks.
@@ -214,11 +185,10 @@ for layout in $LAYOUTS; do
                 2) order="redis harbinet memcached" ;;
             esac
             for name in $order; do
-                pid=$(pid_of "$name")
-                ticks_before=$(cpu_ticks "$pid")
-                line=$("${GENERATOR[@]}" --protocol "$name" --port "$(port_of "$name")" --connections "$c" \
+                ticks_before=$(cpu_ticks "${PID[$name]}")
+                line=$("${GENERATOR[@]}" --protocol "$name" --port "${PORT[$name]}" --connections "$c" \
                     --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
-                ticks_after=$(cpu_ticks "$pid")
+                ticks_after=$(cpu_ticks "${PID[$name]}")
                 echo "  $layout round $round: $line" >&2
                 echo "$line" | field ops_per_s >>"$WORK/ops.$layout.$name.$c"
                 echo "$line" | field p99_us >>"$WORK/p99.$layout.$name.$c"
