@@ -82,7 +82,6 @@ void GConnection::FailAndClose(uint16_t nStatus, const char* szReason)
 // Runs requests and writes replies until something has to be waited for.
 void GConnection::Pump()
 {
-    bool bReplied = false;
     for (;;)
     {
         if (m_bClosed)
@@ -98,7 +97,6 @@ void GConnection::Pump()
                 StartLinger();
                 return;
             }
-            bReplied = true;
             continue;
         }
         if (m_bCloseAfterWrite)
@@ -106,41 +104,9 @@ void GConnection::Pump()
             StartLinger();
             return;
         }
-        // A worker with a single connection has nobody to give a turn to.
-        if (bReplied && m_nInStart == m_nInEnd && m_worker.ConnectionCount() > 1)
-            ReadAfterOthers();
-        else
-            ReadMore();
+        ReadMore();
         return;
     }
-}
-
-// Right after a reply the client's next request cannot have arrived, so a
-// read started now would first try the socket in vain. Once the other
-// connections that are ready have had their turn, the request is often there.
-void GConnection::ReadAfterOthers()
-{
-    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()]() { pSelf->ReadAfterTurn(); });
-}
-
-void GConnection::ReadAfterTurn()
-{
-    if (m_bClosed || m_bReading)
-        return;
-    if (m_phase == EPhase::Head)
-    {
-        // Taking a request that is already there at once spares handing the
-        // read to the reactor and its completion back to the queue.
-        asio::error_code ec;
-        const size_t nBytes = m_sock.read_some(FreeInput(), ec);
-        if (ec != asio::error::would_block && ec != asio::error::try_again)
-        {
-            m_bReading = true;
-            OnRead(ec, nBytes);
-            return;
-        }
-    }
-    ReadMore();
 }
 
 void GConnection::Process()

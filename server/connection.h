@@ -54,8 +54,6 @@ private:
     void ClearOutput();
     void OnWritten(const asio::error_code& ec);
     void ReadMore();
-    void ReadAfterOthers();
-    void ReadAfterTurn();
     asio::mutable_buffer FreeInput();
     bool FinishRead(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, size_t nBytes);

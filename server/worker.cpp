@@ -56,7 +56,6 @@ void GWorker::Link(GConnection* pConnection)
     if (m_pFirstConnection != nullptr)
         m_pFirstConnection->m_pPrev = pConnection;
     m_pFirstConnection = pConnection;
-    ++m_nOwnConnections;
 }
 
 void GWorker::Unlink(GConnection* pConnection)
@@ -67,7 +66,6 @@ void GWorker::Unlink(GConnection* pConnection)
         m_pFirstConnection = pConnection->m_pNext;
     if (pConnection->m_pNext != nullptr)
         pConnection->m_pNext->m_pPrev = pConnection->m_pPrev;
-    --m_nOwnConnections;
 }
 
 void GWorker::ScheduleTick()

@@ -36,7 +36,6 @@ public:
 
     void Link(GConnection* pConnection);
     void Unlink(GConnection* pConnection);
-    size_t ConnectionCount() const { return m_nOwnConnections; }
 
 private:
     void ScheduleTick();
@@ -45,7 +44,6 @@ private:
     // Connections unlink themselves when destroyed, which may happen while
     // the context below is torn down, so the list is declared before it.
     GConnection* m_pFirstConnection = nullptr;
-    size_t m_nOwnConnections = 0;
     asio::io_context m_io;
     asio::executor_work_guard<asio::io_context::executor_type> m_guard;
     asio::steady_timer m_timerTick;

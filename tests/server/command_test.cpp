@@ -193,8 +193,9 @@ TEST_F(CommandTest, ConnectionsOfOneWorkerTakeTurnsWhileNeighboursComeAndGo)
     GWireClient c = Connect();
     for (int i = 0; i < 50; ++i)
     {
-        // After each reply a connection waits for its turn; the next requests
-        // arrive before that turn, during it and well after it.
+        // After a read that emptied its socket a connection waits to be told
+        // of new bytes; the next requests arrive before its next read starts,
+        // while the worker serves the others, and well after.
         ASSERT_TRUE(a.Send(SetRequest("a", I4Image(i))));
         ASSERT_TRUE(b.Send(SetRequest("b", I4Image(-i))));
         EXPECT_EQ(kStored, a.ReadReply());
