@@ -5,20 +5,25 @@
 # server's processor time per operation and the ratios of harbinet-server's
 # figures to the others'.
 #
-# Two layouts, each with fresh servers:
+# Three layouts, each with fresh servers:
 #   separate  the load generator runs on one processor and the servers on the
 #             others, with one worker thread per processor they have;
 #   shared    everything runs on all processors, and the servers get one worker
-#             thread per processor.
-# In the shared layout a server competes with the generator for processor
-# time, and the scheduler's interleaving moves the figures from run to run; the
+#             thread fewer than there are processors, leaving one processor's
+#             worth of time to the generator;
+#   crowded   everything runs on all processors, and the servers get one worker
+#             thread per processor, so with the generator there are more
+#             threads wanting to run than processors.
+# Where a server competes with the generator for processor time, the
+# scheduler's interleaving moves the figures from run to run; in the crowded
+# layout the 99th percentile is mostly time spent waiting for a processor. The
 # separate layout measures the servers themselves.
 #
 # Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5),
-# CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared"; "shared"
-# alone on one processor), THREADS (worker threads of harbinet-server and
-# memcached alike in the shared layout; default: number of processors),
-# BUILD_DIR (default build/native-server).
+# CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared crowded";
+# "shared" alone on one processor), THREADS (worker threads of harbinet-server
+# and memcached alike in the shared and crowded layouts, instead of their
+# defaults), BUILD_DIR (default build/native-server).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -26,7 +31,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build/native-server}
 SECONDS_PER_ROUND=${SECONDS_PER_ROUND:-2}
 ROUNDS=${ROUNDS:-5}
 CONNECTIONS=${CONNECTIONS:-"1 50"}
-THREADS=${THREADS:-$(nproc)}
+THREADS=${THREADS:-}
 
 # The processors this script may use, one per line.
 allowed_cpus() {
@@ -35,7 +40,7 @@ allowed_cpus() {
 }
 mapfile -t CPUS < <(allowed_cpus)
 if (( ${#CPUS[@]} >= 2 )); then
-    LAYOUTS=${LAYOUTS:-"separate shared"}
+    LAYOUTS=${LAYOUTS:-"separate shared crowded"}
 else
     LAYOUTS=${LAYOUTS:-shared}
 fi
@@ -110,14 +115,21 @@ wait_for_port() {
 # Starts the three servers for a layout, each on a free loopback port.
 start_servers() {
     local layout=$1 threads pin=()
-    if [[ $layout == separate ]]; then
-        threads=$(( ${#CPUS[@]} - 1 ))
-        pin=(taskset -c "$SERVER_CPUS")
-        GENERATOR=(taskset -c "$GENERATOR_CPU" "$LOAD")
-    else
-        threads=$THREADS
-        GENERATOR=("$LOAD")
-    fi
+    case $layout in
+        separate)
+            threads=$(( ${#CPUS[@]} - 1 ))
+            pin=(taskset -c "$SERVER_CPUS")
+            GENERATOR=(taskset -c "$GENERATOR_CPU" "$LOAD") ;;
+        shared)
+            threads=${THREADS:-$(( ${#CPUS[@]} > 1 ? ${#CPUS[@]} - 1 : 1 ))}
+            GENERATOR=("$LOAD") ;;
+        crowded)
+            threads=${THREADS:-${#CPUS[@]}}
+            GENERATOR=("$LOAD") ;;
+        *)
+            echo "unknown layout $layout" >&2
+            exit 1 ;;
+    esac
 
     # harbinet-server picks its own free port and says which on its start line.
     "${pin[@]}" "$SERVER" --port 0 --threads "$threads" >"$WORK/harbinet.out" 2>&1 &
@@ -146,7 +158,7 @@ start_servers() {
         echo "layout separate: load generator on processor $GENERATOR_CPU, servers on $SERVER_CPUS" \
              "with $threads worker thread(s) each" >&2
     else
-        echo "layout shared: generator and servers on all processors, $threads worker thread(s) each" >&2
+        echo "layout $layout: generator and servers on all processors, $threads worker thread(s) each" >&2
     fi
     THREADS_USED[$layout]=$threads
 }
