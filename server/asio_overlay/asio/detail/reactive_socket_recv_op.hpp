@@ -7,7 +7,7 @@
 // Distributed under the Boost Software License, Version 1.0. (See accompanying
 // file LICENSE_1_0.txt or copy at http://www.boost.org/LICENSE_1_0.txt)
 //
-// harbinet-server: Asio 1.22's header with one change in do_perform. A read
+// harbinet-server: Asio 1.22.1's header with one change in do_perform. A read
 // from a stream that returns fewer bytes than asked for has emptied the
 // socket, so it reports the socket exhausted; the reactor then waits for the
 // next readiness event instead of starting the next read with a recv that
