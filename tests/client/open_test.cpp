@@ -7,7 +7,22 @@
 namespace
 {
 
-using OpenTest = GWireTest;
+class OpenTest : public GWireTest
+{
+protected:
+    // After a nop on "/old" whose connection is no longer live: Open on "/new"
+    // succeeds and its nop goes over a second connection.
+    void ExpectOpenOnNewConnection()
+    {
+        ASSERT_EQ(S_OK, OpenFake("/new"));
+        m_server.Answer(g_szReplyOk);
+        EXPECT_EQ(S_OK, Noop(L""));
+        EXPECT_EQ("POST /oldnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n"
+                  "POST /newnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n",
+                  ReceivedWhenDone());
+        EXPECT_EQ(2, m_server.Connections());
+    }
+};
 
 TEST_F(OpenTest, OpenConnectsAndTheConnectionCarriesCommands)
 {
@@ -217,13 +232,7 @@ TEST_F(OpenTest, OpenReplacesConnectionThatTheServerClosed)
     EXPECT_EQ(S_OK, Noop(L""));
     ASSERT_TRUE(m_server.WaitDone());
 
-    ASSERT_EQ(S_OK, OpenFake("/new"));
-    m_server.Answer(g_szReplyOk);
-    EXPECT_EQ(S_OK, Noop(L""));
-    EXPECT_EQ("POST /oldnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n"
-              "POST /newnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n",
-              ReceivedWhenDone());
-    EXPECT_EQ(2, m_server.Connections());
+    ExpectOpenOnNewConnection();
 }
 
 // A reply whose bytes run on past its announced body. The body is longer than the head
@@ -244,13 +253,7 @@ TEST_F(OpenTest, OpenReplacesConnectionThatCarriesUnaskedBytes)
     EXPECT_EQ(S_OK, Noop(L""));
     ASSERT_TRUE(m_server.WaitDone());
 
-    ASSERT_EQ(S_OK, OpenFake("/new"));
-    m_server.Answer(g_szReplyOk);
-    EXPECT_EQ(S_OK, Noop(L""));
-    EXPECT_EQ("POST /oldnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n"
-              "POST /newnop HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-length: 0\r\nx-param-name: \r\n\r\n",
-              ReceivedWhenDone());
-    EXPECT_EQ(2, m_server.Connections());
+    ExpectOpenOnNewConnection();
 }
 
 // A failed Open on a broken connection closes it too: the next command has no socket to
