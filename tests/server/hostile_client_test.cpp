@@ -41,11 +41,9 @@ TEST_F(HostileClientTest, StalledRequestIsAnswered408AndClosedAfterTheRequestTim
     StartServer({"--request-timeout", "1"});
     GWireClient stalled = Connect();
     ASSERT_TRUE(stalled.Send("POST /set HTTP/1.1\r\ncontent-type: applic"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 408 Request Timeout\r\nx-result-reason: request took too long\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        stalled.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(stalled));
 }
 
 TEST_F(HostileClientTest, BodyThatNeverArrivesIsClosedAfterTheRequestTimeout)
@@ -53,11 +51,9 @@ TEST_F(HostileClientTest, BodyThatNeverArrivesIsClosedAfterTheRequestTimeout)
     StartServer({"--request-timeout", "1"});
     GWireClient stalled = Connect();
     ASSERT_TRUE(stalled.Send(SetRequest("never", std::string(200000, 'x')).substr(0, 5000)));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 408 Request Timeout\r\nx-result-reason: request took too long\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        stalled.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(stalled));
     EXPECT_EQ(kNotFound, Exchange(CommandRequest("get", "never")));
 }
 
@@ -67,11 +63,9 @@ TEST_F(HostileClientTest, HugeContentLengthIsRefusedWithoutReadingTheBody)
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /set HTTP/1.1\r\ncontent-type: application/x-variant-8\r\n"
                             "content-length: 18446744073709551615\r\nx-param-name: h\r\n\r\nxxxx"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 413 Content Too Large\r\nx-result-reason: body larger than the largest value\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(HostileClientTest, OverflowingContentLengthIs400)
@@ -80,11 +74,9 @@ TEST_F(HostileClientTest, OverflowingContentLengthIs400)
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /set HTTP/1.1\r\ncontent-type: application/x-variant-8\r\n"
                             "content-length: 99999999999999999999999\r\n\r\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nx-result-reason: unusable content-length\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(HostileClientTest, DisconnectMidBodyStoresNothingAndDisturbsNoOne)
@@ -107,11 +99,9 @@ TEST_F(HostileClientTest, GarbageIsAnswered400AndClosed)
     StartServer();
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send(std::string("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", 11)));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nx-result-reason: bad request line\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
     EXPECT_EQ(kStored, Exchange(CommandRequest("nop", "")));
 }
 

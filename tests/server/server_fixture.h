@@ -38,6 +38,16 @@ protected:
         return client.ReadReply();
     }
 
+    // Everything the server sends before it closes the connection, which it
+    // must do within ten seconds.
+    std::string ReadUntilServerCloses(GWireClient& client)
+    {
+        bool bClosed = false;
+        std::string str = client.ReadUntilClosed(10000, bClosed);
+        EXPECT_TRUE(bClosed) << "the server left the connection open";
+        return str;
+    }
+
     GServerProcess m_server;
 };
 

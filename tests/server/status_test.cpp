@@ -43,11 +43,9 @@ TEST_F(StatusTest, HeadLargerThanTheLimitIs431AndCloses)
     StartServer({"--max-head-size", "1024"});
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /get HTTP/1.1\r\nx-param-name: " + std::string(2000, 'n') + "\r\n\r\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 431 Request Header Fields Too Large\r\nx-result-reason: request head too large\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(StatusTest, HeadJustWithinTheLimitIsServed)
@@ -65,11 +63,9 @@ TEST_F(StatusTest, PostWithoutLengthIs411AndCloses)
     StartServer();
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /get HTTP/1.1\r\nhost: 127.0.0.1\r\nx-param-name: a\r\n\r\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 411 Length Required\r\nx-result-reason: content-length required\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(StatusTest, UnusableLengthIs400AndCloses)
@@ -77,11 +73,9 @@ TEST_F(StatusTest, UnusableLengthIs400AndCloses)
     StartServer();
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /set HTTP/1.1\r\ncontent-type: application/x-variant-3\r\ncontent-length: 2 4\r\n\r\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nx-result-reason: unusable content-length\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(StatusTest, MalformedHeadIs400AndCloses)
@@ -89,11 +83,9 @@ TEST_F(StatusTest, MalformedHeadIs400AndCloses)
     StartServer();
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /get HTTP/1.1\nhost: x\n\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nx-result-reason: line not ended by CR LF\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(StatusTest, MissingValueTypeIs415AndTheBodyIsSkipped)
@@ -126,11 +118,9 @@ TEST_F(StatusTest, BodyLargerThanTheLargestValueIs413AndCloses)
     StartServer({"--max-value-size", "1K"});
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send(SetRequest("a", std::string(1025, 'x'))));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 413 Content Too Large\r\nx-result-reason: body larger than the largest value\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
     EXPECT_EQ(kNotFound, Exchange(CommandRequest("get", "a")));
 }
 
@@ -156,11 +146,9 @@ TEST_F(StatusTest, OtherHttpVersionIs505AndCloses)
     StartServer();
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send("POST /nop HTTP/2.0\r\ncontent-length: 0\r\n\r\n"));
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 505 HTTP Version Not Supported\r\nx-result-reason: only HTTP/1.x is spoken here\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        client.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(client));
 }
 
 TEST_F(StatusTest, ConnectionBeyondTheLimitIs503)
@@ -174,11 +162,9 @@ TEST_F(StatusTest, ConnectionBeyondTheLimitIs503)
     EXPECT_EQ(kStored, second.ReadReply());
 
     GWireClient third = Connect();
-    bool bClosed = false;
     EXPECT_EQ("HTTP/1.1 503 Service Unavailable\r\nx-result-reason: too many connections\r\n"
               "content-length: 0\r\nconnection: close\r\n\r\n",
-        third.ReadUntilClosed(10000, bClosed));
-    EXPECT_TRUE(bClosed);
+        ReadUntilServerCloses(third));
     third.Close();
 
     // A place that frees up is available again.
