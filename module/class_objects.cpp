@@ -1,9 +1,10 @@
 // The two class objects and the exported entry points that hand them out.
 #include <windows.h>
 
-#include "client/harbinet_impl.h"
+#include "objects/harbinet_impl.h"
 #include "dispatch/dual_impl.h"
 #include "dispatch/type_description.h"
+#include "distributed/create_harbinet.h"
 #include "distributed/harbinet_distributed_impl.h"
 #include "harbinet_h.h"
 #include "module/class_factory.h"
@@ -35,6 +36,12 @@ IClassFactory* FindClassObject(REFCLSID rclsid, void** ppv) noexcept
         return &g_factoryDistributed;
     return nullptr;
 }
+}
+
+HRESULT CreateHarbinet(IHarbinet** ppHarbinet) noexcept
+{
+    *ppHarbinet = GHarbinet::Create();
+    return *ppHarbinet == nullptr ? E_FAIL : S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)

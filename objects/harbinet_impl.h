@@ -1,4 +1,5 @@
-// GIHarbinetImpl: the members of the single-server class Harbinet.
+// GIHarbinetImpl: the members of the single-server class Harbinet, assembled from the
+// connection (client/) and the value commands (values/) below it.
 #pragma once
 
 #include "client/server_connection.h"
