@@ -2,16 +2,22 @@
 // and the one way out of a failed exchange.
 #include "client/server_connection.h"
 
+#include "client/time_limits.h"
 #include "common/report_error.h"
 #include "common/result_codes.h"
 #include "common/wide_text.h"
 
 int GServerConnection::ReceiveSome(void* p, size_t n) noexcept
 {
-    if (m_sock == INVALID_SOCKET)
+    // After a limit has run out the socket's state is undefined, and a further wait
+    // would only stretch a command that has failed already.
+    if (m_sock == INVALID_SOCKET || m_limitRunOut != GLimit::None)
         return -1;
     const int nAsk = n > 0x40000000 ? 0x40000000 : static_cast<int>(n);
-    return recv(m_sock, static_cast<char*>(p), nAsk, 0);
+    const int nReceived = recv(m_sock, static_cast<char*>(p), nAsk, 0);
+    if (nReceived == SOCKET_ERROR)
+        NoteTimeOut(GLimit::Receive, g_nReceiveTimeout);
+    return nReceived;
 }
 
 void GServerConnection::ReadReplyHead(GReplyHead& head, bool bContentType)
@@ -81,13 +87,35 @@ void GServerConnection::DrainReplyBody(const GReplyHead& head) noexcept
         const size_t nAsk = nRemaining < sizeof(aDrain) ? static_cast<size_t>(nRemaining) : sizeof(aDrain);
         const int n = ReceiveSome(aDrain, nAsk);
         if (n <= 0)
+        {
+            // The reply's result stands, but the rest of its body may still come and
+            // would then be read as the next reply.
+            if (m_limitRunOut != GLimit::None)
+                CloseConnection();
             return;
+        }
         nRemaining -= static_cast<uint64_t>(n);
     }
 }
 
 HRESULT GServerConnection::FailAndClose(HRESULT hr, const wchar_t* szDescription) noexcept
 {
+    // A limit that ran out shows further on as a failed exchange; the description
+    // names the limit, so that a silent server is not taken for a broken one.
+    switch (m_limitRunOut)
+    {
+    case GLimit::Connect:
+        szDescription = MSG_CONNECT_TIMED_OUT;
+        break;
+    case GLimit::Send:
+        szDescription = MSG_SEND_TIMED_OUT;
+        break;
+    case GLimit::Receive:
+        szDescription = MSG_RECEIVE_TIMED_OUT;
+        break;
+    case GLimit::None:
+        break;
+    }
     ReportError(hr, SOURCE_HARBINET, szDescription);
     CloseConnection();
     return hr;

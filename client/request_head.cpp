@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/time_limits.h"
 #include "common/report_error.h"
 #include "common/result_codes.h"
 
@@ -107,7 +108,10 @@ HRESULT GServerConnection::WriteRequestHead(const GRequest& request)
     DWORD nSent = 0;
     const size_t nTotal = head.Length() + (nBuffers == 2 ? request.nBody : 0);
     if (WSASend(m_sock, aBuffers, nBuffers, &nSent, 0, nullptr, nullptr) == SOCKET_ERROR)
+    {
+        NoteTimeOut(GLimit::Send, g_nSendTimeout);
         return S_OK;   // the failed reply read reports it
+    }
     if (nSent < nTotal)
     {
         // A blocking socket sends everything or fails; finish a short send all the same.
@@ -127,11 +131,16 @@ HRESULT GServerConnection::WriteRequestHead(const GRequest& request)
 
 bool GServerConnection::SendAll(const void* p, size_t n) noexcept
 {
+    // After a limit has run out the socket's state is undefined: nothing more goes out.
+    if (m_limitRunOut != GLimit::None)
+        return false;
     const char* pNext = static_cast<const char*>(p);
     while (n > 0)
     {
         const int nChunk = n > 0x40000000 ? 0x40000000 : static_cast<int>(n);
         const int nSent = send(m_sock, pNext, nChunk, 0);
+        if (nSent == SOCKET_ERROR)
+            NoteTimeOut(GLimit::Send, g_nSendTimeout);
         if (nSent <= 0)
             return false;
         pNext += nSent;

@@ -89,7 +89,22 @@ public:
     char m_szCookie[COOKIE_BYTES] = "";
 
 private:
+    // Which of the administrator's time limits ran out during the current exchange.
+    enum class GLimit
+    {
+        None,
+        Connect,
+        Send,
+        Receive,
+    };
+
     void TakeSetCookie(const char* szValue) noexcept;
+    HRESULT ConnectWithinLimit(const sockaddr_in& address);
+    void ApplyTimeLimits() noexcept;
+    // After a failed send or receive: notes a limit that ran out.
+    void NoteTimeOut(GLimit limit, DWORD nLimitMs) noexcept;
+
+    GLimit m_limitRunOut = GLimit::None;
 };
 
 // A name that would end a header line early cannot go into a head.

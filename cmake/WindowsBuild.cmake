@@ -42,6 +42,7 @@ set(HARBINET_SOURCES
     dispatch/type_description.cpp
     client/url_scan.cpp
     client/reply_head_scanner.cpp
+    client/time_limits.cpp
     client/open_close.cpp
     client/request_head.cpp
     client/reply_head.cpp

@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "client/time_limits.h"
 #include "dispatch/type_description.h"
 #include "module/module_state.h"
 
@@ -30,6 +31,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID)
     if (dwReason == DLL_PROCESS_ATTACH)
     {
         GetModuleFileNameW(hInstance, g_szModulePath, MODULE_PATH_UNITS);
+        LoadTimeLimits();
         WSADATA wsaData;
         g_bSocketsStarted = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
         const bool bLoaded = LoadTypeDescription(g_szModulePath);

@@ -1,7 +1,9 @@
 // Request heads and reply framing: how a reply is gathered, where it ends, and how its body is read off.
 #include "tests/client/wire_test.h"
 
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -212,6 +214,21 @@ TEST_F(FramingTest, ServerClosingInsteadOfAnsweringReportsHttpError)
     EXPECT_EQ(S_OK, Noop(L""));
     EXPECT_EQ(std::string(g_szNoopEmpty) + g_szNoopEmpty, ReceivedWhenDone());
     EXPECT_EQ(2, m_server.Connections());
+}
+
+// Without time limits in the registry a silent server holds the command for as long
+// as it stays; going away then ends the command like any broken exchange.
+TEST_F(FramingTest, WithoutTimeLimitsSilentServerHoldsCommandUntilItGoesAway)
+{
+    auto pServer = std::make_unique<GFakeServer>();
+    pServer->ReadRequestAndStaySilent();
+    ASSERT_EQ(S_OK, Open(pServer->Url()));
+    std::thread closer([&pServer] {
+        pServer->WaitDone(30000);
+        pServer.reset();
+    });
+    EXPECT_TRUE(IsReported(Noop(L""), "0x80040206", L"HTTP error."));
+    closer.join();
 }
 
 TEST_F(FramingTest, CommandsOnNewObjectReportHttpErrorWithoutSending)
