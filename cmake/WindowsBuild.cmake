@@ -66,7 +66,9 @@ add_library(harbinet_core STATIC ${HARBINET_SOURCES})
 add_dependencies(harbinet_core harbinet_idl)
 target_link_libraries(harbinet_core PUBLIC harbinet_options ${HARBINET_LIBS})
 
-set_source_files_properties(${CMAKE_SOURCE_DIR}/dispatch/harbinet.rc PROPERTIES OBJECT_DEPENDS ${GENERATED_DIR}/harbinet.tlb)
+configure_file(${CMAKE_SOURCE_DIR}/dispatch/harbinet_version.h.in ${GENERATED_DIR}/harbinet_version.h @ONLY)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/dispatch/harbinet.rc PROPERTIES
+                            OBJECT_DEPENDS "${GENERATED_DIR}/harbinet.tlb;${GENERATED_DIR}/harbinet_version.h")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${GENERATED_DIR}")
 enable_language(RC)
 
@@ -80,6 +82,22 @@ endfunction()
 harbinet_module(harbinet dispatch/harbinet.rc)
 # The same module without its type library: it must refuse to load.
 harbinet_module(harbinet_notlb)
+
+# The installer, built beside the module it carries (wixl looks for its files there).
+# Each version gets its own product code, the same one on every build of that version,
+# so that a package of the same version can always remove what another one installed.
+find_program(WIXL wixl REQUIRED)
+string(UUID HARBINET_PRODUCT_CODE NAMESPACE 8DE8CD31-729C-48D0-8794-6D52E824D05A
+       NAME "Harbinet ${PROJECT_VERSION}" TYPE SHA1 UPPER)
+set(HARBINET_MSI ${CMAKE_BINARY_DIR}/harbinet.msi)
+add_custom_command(
+    OUTPUT ${HARBINET_MSI}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
+    COMMAND ${WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ProductCode=${HARBINET_PRODUCT_CODE}
+            -o ${HARBINET_MSI} $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
+    DEPENDS harbinet $<TARGET_FILE:harbinet> ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs
+    COMMENT "harbinet.msi")
+add_custom_target(harbinet_msi ALL DEPENDS ${HARBINET_MSI})
 
 # Every Windows program runs under wine in a private prefix inside this build folder.
 set(HARBINET_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)

@@ -8,6 +8,7 @@ PACKAGES=(
     wine wine64 libwine-dev                  # Windows for the tests; the IDL imports
     googletest libgtest-dev                  # GoogleTest sources (cross) and library (native)
     libasio-dev                              # harbinet-server
+    wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
 )
 if [ "${1:-}" = "--bench" ]; then

@@ -18,6 +18,10 @@ int main(int argc, char** argv)
     case EOptions::Help:
         fputs(UsageText(), stdout);
         return 0;
+    case EOptions::Version:
+        // HARBINET_VERSION comes from the project's one version number, as the DLL's does.
+        printf("harbinet-server %s\n", HARBINET_VERSION);
+        return 0;
     case EOptions::Error:
         fprintf(stderr, "harbinet-server: %s (see --help)\n", szError.c_str());
         return 2;

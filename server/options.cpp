@@ -86,7 +86,8 @@ const char* UsageText()
            "                          longer than this, 0 = never (default 30)\n"
            "  --threads N             worker threads (default: one per processor)\n"
            "  --issue-cookies         give every request without a cookie a fresh one\n"
-           "  --help                  show this text and exit\n";
+           "  --help                  show this text and exit\n"
+           "  --version               show the version and exit\n";
 }
 
 EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError)
@@ -106,6 +107,8 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
 
         if (szArg == "--help" || szArg == "-h")
             return EOptions::Help;
+        if (szArg == "--version")
+            return EOptions::Version;
         if (szArg == "--issue-cookies")
         {
             if (bHasValue)

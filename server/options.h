@@ -24,6 +24,7 @@ enum class EOptions
 {
     Run,
     Help,
+    Version,
     Error,
 };
 

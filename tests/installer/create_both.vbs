@@ -1,0 +1,27 @@
+' Both classes created by ProgID from the installed module.
+Option Explicit
+
+Dim nFailures
+nFailures = 0
+Sub Ok(bCondition, sMessage)
+    If Not bCondition Then
+        WScript.Echo "not ok - " & sMessage
+        nFailures = nFailures + 1
+    End If
+End Sub
+
+' The object's type name comes through the module's own dispatch frame: proof that the
+' module behind the ProgID was loaded and runs.
+Dim sProgId, obj
+On Error Resume Next
+For Each sProgId In Array("Harbinet", "Harbinet.Distributed")
+    Err.Clear
+    Set obj = Nothing
+    Set obj = CreateObject(sProgId)
+    Ok Err.Number = 0, "CreateObject(""" & sProgId & """) raised " & Hex(Err.Number) & " " & Err.Description
+    Ok TypeName(obj) = "IHarbinet", sProgId & ": type name """ & TypeName(obj) & """"
+Next
+On Error GoTo 0
+
+If nFailures = 0 Then WScript.Echo "ok - create_both.vbs"
+WScript.Quit nFailures
