@@ -151,7 +151,7 @@ static class HarbinetExample
         Console.WriteLine("Open on an open object: " + Describe(e));
         Check(e != null && (uint)e.ErrorCode == 0x80040200 && e.Message == "Already connected.", "Open twice: " + Describe(e));
 
-        e = Attempt(() => { object ignored = cache[5]; });
+        e = Attempt(() => Console.WriteLine(cache[5]));
         Console.WriteLine("A number as a name: " + Describe(e));
         Check(e != null && (uint)e.ErrorCode == 0x80040300, "cache[5]: " + Describe(e));
 
