@@ -43,12 +43,19 @@ std::string Printable(const std::wstring& s)
 
 testing::AssertionResult IsReported(HRESULT hr, const char* szExpectedCode, const std::wstring& sDescription)
 {
+    return IsReportedBy(hr, szExpectedCode, L"Harbinet", sDescription);
+}
+
+testing::AssertionResult IsReportedBy(HRESULT hr, const char* szExpectedCode, const std::wstring& sSource,
+                                      const std::wstring& sDescription)
+{
     const GErrorText error = TakeErrorInfo();
     const std::string sCode = HResultText(hr);
-    if (sCode == szExpectedCode && error.sSource == L"Harbinet" && error.sDescription == sDescription)
+    if (sCode == szExpectedCode && error.sSource == sSource && error.sDescription == sDescription)
         return testing::AssertionSuccess();
     return testing::AssertionFailure()
-        << "expected " << szExpectedCode << " \"Harbinet\" \"" << Printable(sDescription) << "\", got " << sCode
+        << "expected " << szExpectedCode << " \"" << Printable(sSource) << "\" \"" << Printable(sDescription)
+        << "\", got " << sCode
         << " \"" << Printable(error.sSource) << "\" \"" << Printable(error.sDescription) << "\"";
 }
 

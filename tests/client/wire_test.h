@@ -29,6 +29,9 @@ std::wstring WidenAscii(const std::string& s);
 // Passes when hr is the expected code and the thread's error information carries source
 // "Harbinet" and the expected description. Takes the error information off the thread.
 testing::AssertionResult IsReported(HRESULT hr, const char* szExpectedCode, const std::wstring& sDescription);
+// The same with another source.
+testing::AssertionResult IsReportedBy(HRESULT hr, const char* szExpectedCode, const std::wstring& sSource,
+                                      const std::wstring& sDescription);
 
 // Passes when the thread holds no error information.
 testing::AssertionResult HasNoErrorInfo();
