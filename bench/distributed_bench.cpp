@@ -6,8 +6,8 @@
 // Every call goes to the one server at 127.0.0.1:PORT. The distributed object is opened
 // on a one-entry list, so each forwarded call reuses one pooled connection: what it costs
 // over the single-server call on a connection of its own is the forwarding itself. With
-// --trace the program makes ten forwarded Noops between two debug-string markers, for a
-// Winsock trace of exactly those calls.
+// --trace the program makes ten forwarded Noops between debug-string markers, for a
+// Winsock trace of exactly those calls, beside ten single-server Noops.
 #include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
@@ -237,17 +237,25 @@ bool MeasureThreads(int nPort, double nSecondsPerRound, int nRounds)
     return true;
 }
 
+// Ten single-server Noops, then ten forwarded ones on a pooled connection that is already
+// open, each run between debug-string markers for a Winsock trace to count.
 int Trace(int nPort)
 {
-    IHarbinet* pHarbinet = OpenDistributed(ListFor(nPort, L";"));
-    if (pHarbinet == nullptr)
+    HRESULT hr = S_OK;
+    IHarbinet* pSingle = CreateOpenedHarbinet(nPort, hr);
+    IHarbinet* pDistributed = OpenDistributed(ListFor(nPort, L";"));
+    if (pSingle == nullptr || FAILED(hr) || pDistributed == nullptr)
         return 1;
-    bool bOk = SUCCEEDED(pHarbinet->Noop(nullptr));   // the checkout that opens the connection
-    OutputDebugStringA("harbinet-trace-begin\n");
+    bool bOk = SUCCEEDED(pDistributed->Noop(nullptr));   // the checkout that opens the connection
+    OutputDebugStringA("harbinet-trace-single\n");
     for (int i = 0; i < 10; ++i)
-        bOk = SUCCEEDED(pHarbinet->Noop(nullptr)) && bOk;
+        bOk = SUCCEEDED(pSingle->Noop(nullptr)) && bOk;
+    OutputDebugStringA("harbinet-trace-distributed\n");
+    for (int i = 0; i < 10; ++i)
+        bOk = SUCCEEDED(pDistributed->Noop(nullptr)) && bOk;
     OutputDebugStringA("harbinet-trace-end\n");
-    pHarbinet->Release();
+    pDistributed->Release();
+    pSingle->Release();
     return bOk ? 0 : 1;
 }
 

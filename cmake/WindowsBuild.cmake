@@ -121,6 +121,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+add_subdirectory(examples)
 add_subdirectory(tests)
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
     add_subdirectory(bench)

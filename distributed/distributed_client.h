@@ -27,12 +27,14 @@ public:
     HRESULT GetCookie(BSTR* p) const;
 
     // Runs work(IHarbinet*) on a pooled connection for the server entry that the cookie,
-    // or without one sName, picks. The cookie goes into the connection before and comes
-    // back from it after; a failure anywhere leaves the object's cookie as it was and
-    // drops the connection instead of giving it back.
+    // or without one sName, picks; refuses an object that is not open. The cookie goes
+    // into the connection before and comes back from it after; a failure anywhere leaves
+    // the object's cookie as it was and drops the connection instead of giving it back.
     template <class F>
     HRESULT Forward(BSTR sName, F work)
     {
+        if (!IsOpen())
+            return RefuseClosed();
         GCheckedOut connection;
         HRESULT hr = BeginCall(sName, connection);
         if (FAILED(hr))

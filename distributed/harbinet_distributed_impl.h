@@ -55,46 +55,16 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Get(BSTR sName, VARIANT* pValue, VARIANT_BOOL* pFound) override
-    {
-        try
-        {
-            if (!IsOpen())
-                return RefuseClosed();
-            return Forward(sName, [&](IHarbinet* pConn) { return pConn->Get(sName, pValue, pFound); });
-        }
-        catch (...)
-        {
-            return CaughtHResult();
-        }
-    }
+    try { return Forward(sName, [&](IHarbinet* pConn) { return pConn->Get(sName, pValue, pFound); }); }
+    catch (...) { return CaughtHResult(); }
 
     HRESULT STDMETHODCALLTYPE Delete(BSTR sName) override
-    {
-        try
-        {
-            if (!IsOpen())
-                return RefuseClosed();
-            return Forward(sName, [&](IHarbinet* pConn) { return pConn->Delete(sName); });
-        }
-        catch (...)
-        {
-            return CaughtHResult();
-        }
-    }
+    try { return Forward(sName, [&](IHarbinet* pConn) { return pConn->Delete(sName); }); }
+    catch (...) { return CaughtHResult(); }
 
     HRESULT STDMETHODCALLTYPE Noop(BSTR sName) override
-    {
-        try
-        {
-            if (!IsOpen())
-                return RefuseClosed();
-            return Forward(sName, [&](IHarbinet* pConn) { return pConn->Noop(sName); });
-        }
-        catch (...)
-        {
-            return CaughtHResult();
-        }
-    }
+    try { return Forward(sName, [&](IHarbinet* pConn) { return pConn->Noop(sName); }); }
+    catch (...) { return CaughtHResult(); }
 
     HRESULT STDMETHODCALLTYPE Execute(IDispatch* pCommand, BSTR sName, long nTimeout, IDispatch** ppRecordset) override
     try { return ExecuteDistributed(*this, pCommand, sName, nTimeout, ppRecordset); }

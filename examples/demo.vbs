@@ -89,14 +89,16 @@ On Error GoTo 0
 cache.Close
 WScript.Echo "Closed."
 
-WScript.Echo
+WScript.Echo ""
 WScript.Echo "Harbinet.Distributed over " & sUrl & " and " & sSecondUrl & ":"
 distributed.Open sUrl & ";" & sSecondUrl
 Dim aUsers : aUsers = Array("alice", "bob", "carol", "dave", "erin", "frank")
+Dim sStored : sStored = ""
 For Each sName In aUsers
     distributed.Set sName, "profile of " & sName, 300
+    sStored = sStored & " " & sName
 Next
-WScript.Echo "  stored " & Join(aUsers, ", ") & " (each name's character sum picks its server)"
+WScript.Echo "  stored" & sStored & " (the sum of a name's characters picks its server)"
 
 ' Each server read on its own, to show where every value went.
 Dim single, value, sServer, sHeld

@@ -74,6 +74,18 @@ testing::AssertionResult HasNoErrorInfo()
                                        << Printable(sDescription) << "\"";
 }
 
+bool IsLowerHex32(const std::wstring& s)
+{
+    if (s.size() != 32)
+        return false;
+    for (wchar_t ch : s)
+    {
+        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
+            return false;
+    }
+    return true;
+}
+
 int FindClosedPort()
 {
     const SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

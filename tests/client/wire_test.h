@@ -43,6 +43,9 @@ struct GCookie
     std::wstring sText;
 };
 
+// Exactly 32 lower-case hexadecimal digits, as a cookie made from a GUID is.
+bool IsLowerHex32(const std::wstring& s);
+
 // A loopback port on which nothing listens (it was free a moment ago).
 int FindClosedPort();
 

@@ -10,18 +10,6 @@ using MemberTest = GDistributedTest;
 
 const wchar_t* const g_szSource = L"Harbinet.Distributed";
 
-bool IsLowerHex32(const std::wstring& s)
-{
-    if (s.size() != 32)
-        return false;
-    for (wchar_t ch : s)
-    {
-        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
-            return false;
-    }
-    return true;
-}
-
 TEST_F(MemberTest, EveryCallOnAnObjectThatIsNotOpenIsRefused)
 {
     IHarbinet* pHarbinet = Make();

@@ -203,4 +203,36 @@ TEST_F(PoolTest, CookieTooLongForTheWireFailsWithoutErrorInformationAndDropsTheC
     EXPECT_EQ(g_sProbe + Bodiless("nop", "a"), ReceivedWhenDone());
 }
 
+// A second copy of the library, so that this test can unload it: its pools, with their
+// idle connections, go when it stops, while the socket library is still there to close them.
+TEST_F(PoolTest, UnloadingTheLibraryClosesTheIdleConnectionsOfItsPools)
+{
+    const std::wstring sPath = GHarbinetModule::Instance().Path();
+    const std::wstring sCopy = sPath.substr(0, sPath.find_last_of(L"\\/") + 1) + L"harbinet_unload_copy.dll";
+    ASSERT_TRUE(CopyFileW(sPath.c_str(), sCopy.c_str(), FALSE));
+    HMODULE hModule = LoadLibraryW(sCopy.c_str());
+    ASSERT_NE(nullptr, hModule);
+    using PfnGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using PfnCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    auto pfnGetClassObject = reinterpret_cast<PfnGetClassObject>(GetProcAddress(hModule, "DllGetClassObject"));
+    auto pfnCanUnloadNow = reinterpret_cast<PfnCanUnloadNow>(GetProcAddress(hModule, "DllCanUnloadNow"));
+    IClassFactory* pFactory = nullptr;
+    ASSERT_EQ(S_OK, pfnGetClassObject(CLSID_Harbinet_Distributed, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+    IHarbinet* pHarbinet = nullptr;
+    ASSERT_EQ(S_OK, pFactory->CreateInstance(nullptr, IID_IHarbinet, reinterpret_cast<void**>(&pHarbinet)));
+    pFactory->Release();
+
+    GTestBstr bstrList(FakeUrl().c_str());
+    EXPECT_EQ(S_OK, pHarbinet->Open(bstrList));
+    m_server.Answer(g_szReplyOk).Answer(g_szReplyOk);
+    EXPECT_EQ(S_OK, Noop(pHarbinet, L"a"));
+    EXPECT_EQ(0u, pHarbinet->Release());
+    EXPECT_EQ(S_FALSE, pfnCanUnloadNow());   // the pool keeps its connection, and the library with it
+    EXPECT_EQ(0, m_server.WaitClientCloses(1, 100));
+
+    EXPECT_TRUE(FreeLibrary(hModule));
+    EXPECT_EQ(1, m_server.WaitClientCloses(1));
+    DeleteFileW(sCopy.c_str());
+}
+
 }   // namespace
