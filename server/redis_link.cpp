@@ -154,10 +154,17 @@ GRedisLink::GRedisLink(asio::io_context& io, const GRedisAddress& address)
 
 GRedisLink::~GRedisLink()
 {
+    Close();
+}
+
+void GRedisLink::Close()
+{
     m_bStopping = true;
     m_timerRetry.cancel();
-    if (m_pContext != nullptr)
-        redisAsyncFree(m_pContext);   // answers every call still waiting, with no reply
+    redisAsyncContext* pContext = m_pContext;
+    m_pContext = nullptr;
+    if (pContext != nullptr)
+        redisAsyncFree(pContext);   // answers every call still waiting, with no reply
 }
 
 void GRedisLink::Log(const std::string& szText)
@@ -298,7 +305,7 @@ bool GRedisLink::Command(int nArgs, const char** ppArgs, const size_t* pLengths,
     // While Redis is known to be down, requests fail at once rather than
     // wait for a connect that is likely to fail too; the first connect after a
     // working link is waited for, so a brief drop costs nobody an error.
-    const bool bTake = m_pContext != nullptr && (m_bConnected || m_nFailures == 0);
+    const bool bTake = !m_bStopping && m_pContext != nullptr && (m_bConnected || m_nFailures == 0);
     if (!bTake || redisAsyncCommandArgv(m_pContext, &GRedisLink::OnReply, pCall, nArgs, ppArgs, pLengths) != REDIS_OK)
     {
         delete pCall;

@@ -50,6 +50,9 @@ public:
     // Once a second: gives up on a connect or an answer that takes too long.
     void Tick(int64_t nNowMs);
 
+    // Ends the link for good: calls still waiting are answered with no reply.
+    void Close();
+
     struct GEvents;
 
 private:

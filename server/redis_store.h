@@ -25,6 +25,7 @@ public:
     void Get(const GKey& key, int64_t nNowMs, IStoreWaiter& waiter) override;
     void Delete(const GKey& key, int64_t nNowMs, IStoreWaiter& waiter) override;
     void Tick(int64_t nNowMs) override { m_link.Tick(nNowMs); }
+    void Close() override { m_link.Close(); }
 
     class GCall;
 

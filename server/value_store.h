@@ -47,6 +47,10 @@ public:
     virtual void Delete(const GKey& key, int64_t nNowMs, IStoreWaiter& waiter) = 0;
     // The worker's once-a-second look, for stores that watch their own connections.
     virtual void Tick(int64_t) {}
+    // Answers whatever still waits with an error and takes no more commands;
+    // called while the store is still whole, since those answers may bring
+    // new commands at once.
+    virtual void Close() {}
 };
 
 // The in-process store, shared by every worker through one of these each;

@@ -30,6 +30,7 @@ GWorker::~GWorker()
     Join();
     // Calls still waiting on Redis are answered with an error now, while the
     // connections that wait for them and the context are all still there.
+    m_pStore->Close();
     m_pStore.reset();
 }
 
