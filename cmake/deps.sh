@@ -8,10 +8,11 @@ PACKAGES=(
     wine wine64 libwine-dev                  # Windows for the tests; the IDL imports
     googletest libgtest-dev                  # GoogleTest sources (cross) and library (native)
     libasio-dev                              # harbinet-server
+    libhiredis-dev redis-server              # harbinet-server's Redis store and its tests
     clang libclang-rt-14-dev                 # native build and libFuzzer
 )
 if [ "${1:-}" = "--bench" ]; then
-    PACKAGES+=(memcached redis-server)
+    PACKAGES+=(memcached)
 fi
 
 missing=()
