@@ -8,11 +8,12 @@ PACKAGES=(
     wine wine64 libwine-dev                  # Windows for the tests; the IDL imports
     googletest libgtest-dev                  # GoogleTest sources (cross) and library (native)
     libasio-dev                              # harbinet-server
+    libhiredis-dev redis-server              # harbinet-server's Redis store and its tests
     wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
 )
 if [ "${1:-}" = "--bench" ]; then
-    PACKAGES+=(memcached redis-server)
+    PACKAGES+=(memcached)
 fi
 
 missing=()

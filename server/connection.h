@@ -1,10 +1,12 @@
 // One client connection: reads request heads and bodies, runs the commands
-// against the store and writes each reply in one go.
+// against the store and writes each reply in one go, in request order.
 #pragma once
 
+#include "metrics.h"
+#include "request.h"
 #include "request_parser.h"
 #include "shared.h"
-#include "store.h"
+#include "value_store.h"
 #include "worker.h"
 
 #include <asio.hpp>
@@ -15,7 +17,7 @@
 struct GReply;
 struct GRequest;
 
-class GConnection : public std::enable_shared_from_this<GConnection>
+class GConnection final : public std::enable_shared_from_this<GConnection>, public IStoreWaiter
 {
 public:
     GConnection(GWorker& worker, GSocket sock);
@@ -28,6 +30,7 @@ public:
     void Refuse();
     // The worker's periodic look at the idle, request and linger deadlines.
     void CheckDeadlines(int64_t nNowMs);
+    void StoreDone(GStoreOutcome& outcome) override;
 
     // The worker's list of its connections.
     GConnection* m_pPrev = nullptr;
@@ -39,6 +42,7 @@ private:
         Head,     // waiting for or scanning a request head
         Body,     // receiving a set's body into its entry
         Skip,     // reading past a body nobody needs
+        Wait,     // the store has the command; nothing more is read until it answers
         Linger,   // reply sent, send side shut; draining until the client closes
     };
 
@@ -46,6 +50,10 @@ private:
     void Process();
     void HandleRequest(GRequest& request);
     void FinishSet();
+    void CallStore(void (IStore::*pfn)(const GKey&, int64_t, IStoreWaiter&), const GKey& key);
+    void WaitForStore();
+    void ApplyOutcome(GStoreOutcome& outcome);
+    void Count(EMetricCommand command, EMetricOutcome outcome);
     void StartSkip(uint64_t nBytes);
     void EndRequest();
     void Append(const GReply& reply);
@@ -75,6 +83,16 @@ private:
     uint64_t m_nBodyDone = 0;
     uint64_t m_nSkipLeft = 0;
     std::string m_strCookie;     // cookie issued to the request in progress
+    ECommand m_command = ECommand::Nop;
+    uint64_t m_nSkipAfter = 0;   // body bytes to pass over once the store has answered
+    bool m_bStoreInline = false; // inside a store call, which may answer before it returns
+    bool m_bAwaitsContinue = false;
+    // An answer that came while earlier replies were still being written; it
+    // is added to the output once that is free again.
+    GStoreOutcome m_outcomeHeld;
+    bool m_bOutcomeHeld = false;
+    // Held while the store works elsewhere, so the answer finds the connection.
+    std::shared_ptr<GConnection> m_pSelfWhileWaiting;
 
     std::string m_strOut;        // reply heads and small bodies
     GEntryRef m_refOut;          // large body sent straight from its entry

@@ -1,6 +1,8 @@
 // Parsing and checking of harbinet-server's command line.
 #include "options.h"
 
+#include "redis_link.h"
+
 #include <charconv>
 #include <thread>
 
@@ -86,6 +88,10 @@ const char* UsageText()
            "                          longer than this, 0 = never (default 30)\n"
            "  --threads N             worker threads (default: one per processor)\n"
            "  --issue-cookies         give every request without a cookie a fresh one\n"
+           "  --store STORE           memory (default), redis://HOST:PORT[/DB] or\n"
+           "                          unix:///PATH[?db=DB]: where values are kept\n"
+           "  --key-prefix TEXT       start of every Redis key (default harbinet:)\n"
+           "  --metrics on|off        answer GET /metrics (default on)\n"
            "  --help                  show this text and exit\n"
            "  --version               show the version and exit\n";
 }
@@ -122,7 +128,7 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
 
         static const char* const s_szWithValue[] = {"--listen", "--port", "--base-path",
             "--memory-limit", "--max-value-size", "--max-head-size", "--max-connections",
-            "--idle-timeout", "--request-timeout", "--threads"};
+            "--idle-timeout", "--request-timeout", "--threads", "--store", "--key-prefix", "--metrics"};
         bool bKnown = false;
         for (const char* sz : s_szWithValue)
             bKnown = bKnown || szArg == sz;
@@ -192,6 +198,19 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
         {
             bGood = ParseUnsigned(szValue, 256, n) && n >= 1;
             options.nThreads = static_cast<uint32_t>(n);
+        }
+        else if (szArg == "--store")
+        {
+            GRedisAddress address;
+            bGood = szValue == "memory" || ParseRedisAddress(szValue, address);
+            options.szStore = std::string(szValue);
+        }
+        else if (szArg == "--key-prefix")
+            options.szKeyPrefix = std::string(szValue);
+        else if (szArg == "--metrics")
+        {
+            bGood = szValue == "on" || szValue == "off";
+            options.bMetrics = szValue == "on";
         }
         if (!bGood)
         {

@@ -18,6 +18,9 @@ struct GServerOptions
     uint32_t nRequestTimeout = 30;   // seconds, 0: off
     uint32_t nThreads = 0;           // 0: one per processor
     bool bIssueCookies = false;
+    std::string szStore = "memory";   // or a Redis address
+    std::string szKeyPrefix = "harbinet:";
+    bool bMetrics = true;
 };
 
 enum class EOptions

@@ -45,7 +45,7 @@ void AppendReplyHead(const GReply& reply, std::string& strOut)
     // Every line's fixed text and number fit in this much; the two texts of
     // variable length are added on top. The head is written straight into
     // the output, which a reply per request makes worth it.
-    const size_t nRoom = 256 + reply.szReason.size() + reply.szCookie.size();
+    const size_t nRoom = 256 + reply.szReason.size() + reply.szCookie.size() + reply.szContentType.size();
     const size_t nStart = strOut.size();
     strOut.resize(nStart + nRoom);
     char* const pStart = strOut.data() + nStart;
@@ -77,6 +77,12 @@ void AppendReplyHead(const GReply& reply, std::string& strOut)
     {
         p = Put(p, "content-type: application/x-variant-");
         p = PutNumber(p, static_cast<uint64_t>(reply.nType));
+        p = Put(p, "\r\n");
+    }
+    if (!reply.szContentType.empty())
+    {
+        p = Put(p, "content-type: ");
+        p = Put(p, reply.szContentType);
         p = Put(p, "\r\n");
     }
     p = Put(p, "content-length: ");

@@ -13,6 +13,7 @@ struct GReply
     std::string_view szReason;     // x-result-reason, when not empty
     std::string_view szCookie;     // set-cookie, when not empty
     int nType = -1;                // content-type of a found value, -1: none
+    std::string_view szContentType; // any other content-type, when not empty
     uint64_t nContentLength = 0;   // body bytes that follow the head
     bool bClose = false;           // the connection ends after this reply
 };
@@ -21,3 +22,6 @@ struct GReply
 void AppendReplyHead(const GReply& reply, std::string& strOut);
 
 const char* StatusText(uint16_t nStatus);
+
+// The interim reply that tells a client waiting under "Expect: 100-continue" to send its body.
+constexpr std::string_view kContinueReply = "HTTP/1.1 100 Continue\r\n\r\n";

@@ -85,8 +85,18 @@ GVerdict InterpretHead(const char* pHead, const GRequestHead& head, const GReque
         bLength = true;
     }
 
+    // Only this expectation exists; others are ignored rather than refused.
+    const std::string_view szExpect = TrimBlanks(head.spanExpect.In(pHead));
+    request.bExpectContinue = szExpect.size() == 12 && strncasecmp(szExpect.data(), "100-continue", 12) == 0;
+
     const bool bBodyTooLarge = request.nContentLength > rules.nMaxValue;
-    if (head.spanMethod.In(pHead) != "POST")
+    const std::string_view szMethod = head.spanMethod.In(pHead);
+    if (rules.bMetrics && szMethod == "GET" && head.spanTarget.In(pHead) == "/metrics" && !bBodyTooLarge)
+    {
+        request.command = ECommand::Metrics;
+        return {};
+    }
+    if (szMethod != "POST")
     {
         // A request without a length has no body, whatever its method.
         return {405, "only POST is accepted", bBodyTooLarge};

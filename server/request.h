@@ -13,6 +13,7 @@ enum class ECommand
     Get,
     Del,
     Nop,
+    Metrics,   // GET /metrics
 };
 
 struct GRequest
@@ -22,12 +23,14 @@ struct GRequest
     uint16_t nType = 0;
     uint32_t nTimeout = 0;
     uint64_t nContentLength = 0;
+    bool bExpectContinue = false;   // the client waits for 100 Continue before its body
 };
 
 struct GRequestRules
 {
     std::string_view szBasePath = "/";
     uint64_t nMaxValue = 1024 * 1024;
+    bool bMetrics = false;
 };
 
 // nStatus 0 means the request is good. Otherwise the reply carries nStatus and

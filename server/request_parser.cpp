@@ -107,6 +107,8 @@ void GRequestParser::EndName(const char* pHead)
     case 6:
         if (NameIs(szName, "cookie"))
             pField = &m_head.spanCookie;
+        else if (NameIs(szName, "expect"))
+            pField = &m_head.spanExpect;
         break;
     case 12:
         if (NameIs(szName, "content-type"))

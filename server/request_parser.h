@@ -26,6 +26,7 @@ struct GRequestHead
     GSpan spanCookie;
     GSpan spanName;
     GSpan spanTimeout;
+    GSpan spanExpect;
     bool bTransferEncoding = false;
     bool bLengthConflict = false;  // two content-length lines that disagree
     uint32_t nHeadLength = 0;       // through the empty line's LF

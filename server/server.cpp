@@ -2,6 +2,8 @@
 // expired values, stopping on a signal.
 #include "server.h"
 
+#include "redis_link.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <malloc.h>
@@ -9,21 +11,34 @@
 namespace
 {
 
-std::vector<std::unique_ptr<GWorker>> MakeWorkers(const GServerOptions& options, GStore& store,
-    std::atomic<uint32_t>& nConnections)
+uint32_t WorkerCount(const GServerOptions& options)
+{
+    return std::max<uint32_t>(options.nThreads, 1);
+}
+
+std::vector<std::unique_ptr<GWorker>> MakeWorkers(const GServerOptions& options, GStore* pMemory,
+    std::atomic<uint32_t>& nConnections, GMetricsBoard& board)
 {
     std::vector<std::unique_ptr<GWorker>> vecWorkers;
-    for (uint32_t i = 0; i < std::max<uint32_t>(options.nThreads, 1); ++i)
-        vecWorkers.push_back(std::make_unique<GWorker>(options, store, nConnections));
+    for (uint32_t i = 0; i < WorkerCount(options); ++i)
+        vecWorkers.push_back(std::make_unique<GWorker>(options, pMemory, nConnections, board, board.pWorkers[i]));
     return vecWorkers;
+}
+
+GMetricsBoard& FillBoard(GMetricsBoard& board, const GStore* pMemory, const std::atomic<uint32_t>& nConnections)
+{
+    board.pMemory = pMemory;
+    board.pConnections = &nConnections;
+    return board;
 }
 
 } // namespace
 
 GServer::GServer(const GServerOptions& options)
     : m_options(options),
-      m_store(options.nMemoryLimit),
-      m_vecWorkers(MakeWorkers(m_options, m_store, m_nConnections)),
+      m_pMemory(options.szStore == "memory" ? std::make_unique<GStore>(options.nMemoryLimit) : nullptr),
+      m_board(WorkerCount(options)),
+      m_vecWorkers(MakeWorkers(m_options, m_pMemory.get(), m_nConnections, FillBoard(m_board, m_pMemory.get(), m_nConnections))),
       m_acceptor(m_vecWorkers[0]->Io()),
       m_signals(m_vecWorkers[0]->Io(), SIGINT, SIGTERM),
       m_timerSweep(m_vecWorkers[0]->Io()),
@@ -78,7 +93,8 @@ std::string GServer::Describe() const
     sz += address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
     sz += ":" + std::to_string(endpoint.port());
     sz += " base-path " + m_options.szBasePath;
-    sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
+    if (m_pMemory != nullptr)
+        sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
     sz += " max-value-size " + FormatSize(m_options.nMaxValue);
     sz += " max-head-size " + std::to_string(m_options.nMaxHead);
     sz += " max-connections " + std::to_string(m_options.nMaxConnections);
@@ -88,6 +104,15 @@ std::string GServer::Describe() const
     sz += m_options.nRequestTimeout == 0 ? std::string("off") : std::to_string(m_options.nRequestTimeout) + "s";
     sz += " threads " + std::to_string(m_options.nThreads);
     sz += m_options.bIssueCookies ? " issue-cookies on" : " issue-cookies off";
+    if (m_pMemory != nullptr)
+        sz += " store memory";
+    else
+    {
+        GRedisAddress address;
+        ParseRedisAddress(m_options.szStore, address);
+        sz += " store " + address.Describe() + " key-prefix " + m_options.szKeyPrefix;
+    }
+    sz += m_options.bMetrics ? " metrics on" : " metrics off";
     return sz;
 }
 
@@ -98,7 +123,8 @@ void GServer::Run()
             Stop();
     });
     Accept();
-    ScheduleSweep();
+    if (m_pMemory != nullptr)
+        ScheduleSweep();
     for (size_t i = 1; i < m_vecWorkers.size(); ++i)
         m_vecWorkers[i]->StartThread();
     m_vecWorkers[0]->RunHere();
@@ -144,6 +170,8 @@ void GServer::Accept()
         }
         const uint32_t nBefore = m_nConnections.fetch_add(1, std::memory_order_relaxed);
         const bool bRefuse = nBefore >= m_options.nMaxConnections;
+        if (bRefuse)
+            GWorkerMetrics::Bump(m_board.nRefusedConnections);
         asio::post(worker.Io(), [&worker, bRefuse, sock = std::move(sock)]() mutable {
             worker.Adopt(std::move(sock), bRefuse);
         });
@@ -159,13 +187,13 @@ void GServer::ScheduleSweep()
             return;
         // An eighth of the table four times a second: every expired value is
         // found within about two seconds without holding the lock for long.
-        const size_t nBuckets = m_store.BucketCount() / 8 + 64;
-        m_store.Sweep(NowMs(), nBuckets);
+        const size_t nBuckets = m_pMemory->BucketCount() / 8 + 64;
+        m_pMemory->Sweep(NowMs(), nBuckets);
 
         // Freed heap chunks stay resident until the allocator is asked to
         // give their pages back; without this, memory written past the limit
         // would show up as resident memory even though nothing holds it.
-        m_nFreedSinceTrim += m_store.TakeFreedBytes();
+        m_nFreedSinceTrim += m_pMemory->TakeFreedBytes();
         const uint64_t nTrimAfter = std::max<uint64_t>(m_options.nMemoryLimit / 32, 1024 * 1024);
         if (m_nFreedSinceTrim >= nTrimAfter)
         {

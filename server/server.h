@@ -2,6 +2,7 @@
 // stop signals.
 #pragma once
 
+#include "metrics.h"
 #include "options.h"
 #include "shared.h"
 #include "store.h"
@@ -35,9 +36,10 @@ private:
     void ScheduleSweep();
 
     const GServerOptions m_options;
-    GStore m_store;
+    std::unique_ptr<GStore> m_pMemory;   // null when values are kept in Redis
     // Written on every connect and disconnect, so on a cache line of its own.
     alignas(64) std::atomic<uint32_t> m_nConnections{0};
+    GMetricsBoard m_board;
     std::vector<std::unique_ptr<GWorker>> m_vecWorkers;
     asio::ip::tcp::acceptor m_acceptor;
     asio::signal_set m_signals;

@@ -108,6 +108,29 @@ uint64_t GStore::EntryCost(size_t nCookieLength, size_t nNameLength, uint64_t nV
     return BlockCost(sizeof(GEntry) + nCookieLength + nNameLength + nValueLength);
 }
 
+GEntryRef GStore::MakeEntry(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
+    uint64_t nHash)
+{
+    const size_t nCookie = key.bCookie ? key.szCookie.size() : 0;
+    if (nValueLength > UINT32_MAX || nCookie > UINT32_MAX || key.szName.size() > UINT32_MAX)
+        return GEntryRef();
+    GBlock block = AllocBlock(sizeof(GEntry) + nCookie + key.szName.size() + nValueLength);
+    if (block.p == nullptr)
+        return GEntryRef();
+    GEntry* pEntry = new (block.p) GEntry{};
+    pEntry->m_nRefs.store(1, std::memory_order_relaxed);
+    pEntry->m_nHash = nHash;
+    pEntry->m_nTimeout = nTimeout;
+    pEntry->m_nCookieLength = static_cast<uint32_t>(nCookie);
+    pEntry->m_nNameLength = static_cast<uint32_t>(key.szName.size());
+    pEntry->m_nValueLength = static_cast<uint32_t>(nValueLength);
+    pEntry->m_nType = nType;
+    pEntry->m_bCookie = key.bCookie;
+    memcpy(pEntry->Data(), key.szCookie.data(), nCookie);
+    memcpy(pEntry->Data() + nCookie, key.szName.data(), key.szName.size());
+    return GEntryRef(pEntry);
+}
+
 EAdmit GStore::Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
     GEntryRef& refEntry) const
 {
@@ -121,21 +144,9 @@ EAdmit GStore::Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint6
         + m_nBucketCost.load(std::memory_order_relaxed) > m_nLimit)
         return EAdmit::TooLarge;
 
-    GBlock block = AllocBlock(sizeof(GEntry) + nCookie + key.szName.size() + nValueLength);
-    if (block.p == nullptr)
+    refEntry = MakeEntry(key, nType, nTimeout, nValueLength, HashKey(key));
+    if (!refEntry)
         return EAdmit::NoMemory;
-    GEntry* pEntry = new (block.p) GEntry{};
-    pEntry->m_nRefs.store(1, std::memory_order_relaxed);
-    pEntry->m_nHash = HashKey(key);
-    pEntry->m_nTimeout = nTimeout;
-    pEntry->m_nCookieLength = static_cast<uint32_t>(nCookie);
-    pEntry->m_nNameLength = static_cast<uint32_t>(key.szName.size());
-    pEntry->m_nValueLength = static_cast<uint32_t>(nValueLength);
-    pEntry->m_nType = nType;
-    pEntry->m_bCookie = key.bCookie;
-    memcpy(pEntry->Data(), key.szCookie.data(), nCookie);
-    memcpy(pEntry->Data() + nCookie, key.szName.data(), key.szName.size());
-    refEntry = GEntryRef(pEntry);
     return EAdmit::Ok;
 }
 
@@ -206,7 +217,10 @@ void GStore::TouchLocked(GEntry* pEntry)
 bool GStore::MakeRoomLocked(uint64_t nBytes)
 {
     while (m_nUsed + nBytes > m_nLimit && m_pOldest != nullptr)
+    {
         UnlinkEntry(m_pOldest);
+        ++m_nEvictions;
+    }
     return m_nUsed + nBytes <= m_nLimit;
 }
 
@@ -346,6 +360,12 @@ uint64_t GStore::Count() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nCount;
+}
+
+uint64_t GStore::Evictions() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nEvictions;
 }
 
 size_t GStore::BucketCount() const

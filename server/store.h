@@ -106,6 +106,11 @@ public:
     EAdmit Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
         GEntryRef& refEntry) const;
 
+    // An entry block with the key and sizes filled in and the body still to be
+    // written, outside any store's limit; for stores that keep values elsewhere.
+    static GEntryRef MakeEntry(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
+        uint64_t nHash = 0);
+
     // Stores a prepared entry, replacing any value under the same key, and
     // evicts from the cold end until it fits. False when it cannot fit at all.
     bool Put(GEntryRef refEntry, int64_t nNowMs);
@@ -123,6 +128,8 @@ public:
     uint64_t Limit() const { return m_nLimit; }
     uint64_t UsedBytes() const;
     uint64_t Count() const;
+    // Live values dropped to make room since the store began.
+    uint64_t Evictions() const;
     size_t BucketCount() const;
     // Bytes given back since the last call; the server uses it to decide when
     // to return freed heap pages to the system.
@@ -158,5 +165,6 @@ private:
     size_t m_nBuckets = 0;
     size_t m_nSweepCursor = 0;
     uint64_t m_nFreed = 0;
+    uint64_t m_nEvictions = 0;
     GBlock m_blockBuckets;
 };

@@ -2,14 +2,25 @@
 #include "worker.h"
 
 #include "connection.h"
+#include "redis_store.h"
 
 #include <memory>
 
 // Each socket is only ever touched by the thread of the worker that owns it,
 // so the context can do without locking around every read and write.
-GWorker::GWorker(const GServerOptions& options, GStore& store, std::atomic<uint32_t>& nConnections)
-    : m_shared(options, store, nConnections), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
+GWorker::GWorker(const GServerOptions& options, GStore* pMemory, std::atomic<uint32_t>& nConnections,
+    GMetricsBoard& board, GWorkerMetrics& metrics)
+    : m_shared(options, nConnections, board, metrics), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
 {
+    if (pMemory != nullptr)
+        m_pStore = std::make_unique<GMemoryStore>(*pMemory);
+    else
+    {
+        GRedisAddress address;
+        ParseRedisAddress(options.szStore, address);
+        m_pStore = std::make_unique<GRedisStore>(m_io, address, options.szKeyPrefix);
+    }
+    m_shared.m_pStore = m_pStore.get();
     ScheduleTick();
 }
 
@@ -17,6 +28,10 @@ GWorker::~GWorker()
 {
     Stop();
     Join();
+    // Calls still waiting on Redis are answered with an error now, while the
+    // connections that wait for them and the context are all still there.
+    m_pStore->Close();
+    m_pStore.reset();
 }
 
 void GWorker::StartThread()
@@ -81,6 +96,7 @@ void GWorker::ScheduleTick()
         // handlers, so walking the list while closing is safe.
         for (GConnection* p = m_pFirstConnection; p != nullptr; p = p->m_pNext)
             p->CheckDeadlines(nNowMs);
+        m_pStore->Tick(nNowMs);
         ScheduleTick();
     });
 }

@@ -5,6 +5,7 @@
 #include "shared.h"
 
 #include <asio.hpp>
+#include <memory>
 #include <thread>
 
 class GConnection;
@@ -16,7 +17,10 @@ using GSocket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::execu
 class GWorker
 {
 public:
-    GWorker(const GServerOptions& options, GStore& store, std::atomic<uint32_t>& nConnections);
+    // With pMemory the worker uses that store; without, the Redis store the
+    // options name, on a link of its own.
+    GWorker(const GServerOptions& options, GStore* pMemory, std::atomic<uint32_t>& nConnections,
+        GMetricsBoard& board, GWorkerMetrics& metrics);
     ~GWorker();
     GWorker(const GWorker&) = delete;
     GWorker& operator=(const GWorker&) = delete;
@@ -47,5 +51,7 @@ private:
     asio::io_context m_io;
     asio::executor_work_guard<asio::io_context::executor_type> m_guard;
     asio::steady_timer m_timerTick;
+    // After the context: a Redis link's waits are on it and go first.
+    std::unique_ptr<IStore> m_pStore;
     std::thread m_thread;
 };

@@ -3,7 +3,9 @@
 # work (C connections, each a loop of non-pipelined set and get of 24-byte
 # values) and prints operations per second, 99th-percentile latency, the
 # server's processor time per operation and the ratios of harbinet-server's
-# figures to the others'.
+# figures to the others'. A second harbinet-server ("hredis") keeps its values
+# in that same redis-server, and is compared with talking to redis-server
+# directly; its processor time is its own, without Redis's.
 #
 # Three layouts, each with fresh servers:
 #   separate  the load generator runs on one processor and the servers on the
@@ -154,6 +156,17 @@ start_servers() {
     PID[redis]=$!
     wait_for_port "${PORT[redis]}" "${PID[redis]}"
 
+    "${pin[@]}" "$SERVER" --port 0 --threads "$threads" --store "redis://127.0.0.1:${PORT[redis]}" \
+        >"$WORK/hredis.out" 2>&1 &
+    PID[hredis]=$!
+    for _ in $(seq 1 100); do
+        grep -q "listening on" "$WORK/hredis.out" && break
+        sleep 0.05
+    done
+    PORT[hredis]=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/hredis.out")
+    [[ -n ${PORT[hredis]} ]] || { cat "$WORK/hredis.out" >&2; exit 1; }
+    wait_for_port "${PORT[hredis]}" "${PID[hredis]}"
+
     if [[ $layout == separate ]]; then
         echo "layout separate: load generator on processor $GENERATOR_CPU, servers on $SERVER_CPUS" \
              "with $threads worker thread(s) each" >&2
@@ -191,14 +204,17 @@ for layout in $LAYOUTS; do
         # elsewhere on the machine does not fall on one server alone, and each
         # round starts with a different server, so that none always goes first.
         for round in $(seq 1 "$ROUNDS"); do
-            case $(( (round - 1) % 3 )) in
-                0) order="harbinet memcached redis" ;;
-                1) order="memcached redis harbinet" ;;
-                2) order="redis harbinet memcached" ;;
+            case $(( (round - 1) % 4 )) in
+                0) order="harbinet memcached redis hredis" ;;
+                1) order="memcached redis hredis harbinet" ;;
+                2) order="redis hredis harbinet memcached" ;;
+                3) order="hredis harbinet memcached redis" ;;
             esac
             for name in $order; do
+                protocol=$name
+                [[ $name == hredis ]] && protocol=harbinet
                 ticks_before=$(cpu_ticks "${PID[$name]}")
-                line=$("${GENERATOR[@]}" --protocol "$name" --port "${PORT[$name]}" --connections "$c" \
+                line=$("${GENERATOR[@]}" --protocol "$protocol" --port "${PORT[$name]}" --connections "$c" \
                     --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
                 ticks_after=$(cpu_ticks "${PID[$name]}")
                 echo "  $layout round $round: $line" >&2
@@ -210,7 +226,7 @@ for layout in $LAYOUTS; do
                     'BEGIN { print t * 1e6 / hz / n }' >>"$WORK/cpu.$layout.$name.$c"
             done
         done
-        for name in harbinet memcached redis; do
+        for name in harbinet memcached redis hredis; do
             OPS[$layout.$name.$c]=$(median <"$WORK/ops.$layout.$name.$c")
             P99[$layout.$name.$c]=$(median <"$WORK/p99.$layout.$name.$c")
             CPU[$layout.$name.$c]=$(median <"$WORK/cpu.$layout.$name.$c")
@@ -222,7 +238,7 @@ done
 printf '\n%-9s %-12s %7s %5s %12s %10s %12s\n' layout server threads C ops/s p99_us cpu_us/op
 for layout in $LAYOUTS; do
     for c in $CONNECTIONS; do
-        for name in harbinet memcached redis; do
+        for name in harbinet memcached redis hredis; do
             threads=${THREADS_USED[$layout]}
             [[ $name == redis ]] && threads=1
             printf '%-9s %-12s %7s %5s %12.0f %10.1f %12.2f\n' "$layout" "$name" "$threads" "$c" \
@@ -233,12 +249,12 @@ done
 # The machine's speed can drift within a run, so each ratio is the median of
 # the ratios within rounds, where the servers were measured seconds apart.
 paired_ratio() {
-    paste -d' ' "$WORK/$1.$2.harbinet.$3" "$WORK/$1.$2.$4.$3" | awk '{ print $1 / $2 }' | median
+    paste -d' ' "$WORK/$1.$2.${5:-harbinet}.$3" "$WORK/$1.$2.$4.$3" | awk '{ print $1 / $2 }' | median
 }
 # In how many rounds harbinet-server did at least as well (higher for ops/s,
 # lower for latency and processor time).
 rounds_ahead() {
-    paste -d' ' "$WORK/$1.$2.harbinet.$3" "$WORK/$1.$2.$4.$3" |
+    paste -d' ' "$WORK/$1.$2.${6:-harbinet}.$3" "$WORK/$1.$2.$4.$3" |
         awk -v higher="$5" '{ n += higher ? $1 >= $2 : $1 <= $2 } END { print n "/" NR }'
 }
 printf '\n%s\n' "harbinet-server against the others: median of the ratios within each round (rounds ahead)"
@@ -251,5 +267,9 @@ for layout in $LAYOUTS; do
                 "$(paired_ratio p99 "$layout" "$c" "$other")" "($(rounds_ahead p99 "$layout" "$c" "$other" 0))" \
                 "$(paired_ratio cpu "$layout" "$c" "$other")" "($(rounds_ahead cpu "$layout" "$c" "$other" 0))"
         done
+        # Redis behind harbinet-server against Redis alone: what the extra hop costs.
+        printf '%-9s %-22s %5s %9.3f %6s %9.3f %6s\n' "$layout" "hredis/redis" "$c" \
+            "$(paired_ratio ops "$layout" "$c" redis hredis)" "($(rounds_ahead ops "$layout" "$c" redis 1 hredis))" \
+            "$(paired_ratio p99 "$layout" "$c" redis hredis)" "($(rounds_ahead p99 "$layout" "$c" redis 0 hredis))"
     done
 done

@@ -1,14 +1,21 @@
-// Socket tests of the four commands as the client uses them.
+// Socket tests of the four commands as the client uses them, with each store.
 #include "server_fixture.h"
 
 #include <chrono>
 #include <thread>
 
-class CommandTest : public GServerFixture
+class CommandTest : public GStoreFixture
 {
 };
 
-TEST_F(CommandTest, SetThenGetGivesBackTypeAndBody)
+INSTANTIATE_TEST_SUITE_P(Stores, CommandTest, ::testing::Values(EStoreKind::Memory, EStoreKind::Redis), StoreName);
+
+// What the memory limit does; with Redis, its maxmemory decides.
+class MemoryLimitTest : public GServerFixture
+{
+};
+
+TEST_P(CommandTest, SetThenGetGivesBackTypeAndBody)
 {
     StartServer();
     GWireClient client = Connect();
@@ -20,7 +27,7 @@ TEST_F(CommandTest, SetThenGetGivesBackTypeAndBody)
         client.ReadReply());
 }
 
-TEST_F(CommandTest, FoundValueBodyIsExactlyTheStoredBytes)
+TEST_P(CommandTest, FoundValueBodyIsExactlyTheStoredBytes)
 {
     StartServer();
     const std::string strBody("\x08\x00h\x00\xe9\x00\r\n\r\n\x00\xff", 12);
@@ -30,13 +37,13 @@ TEST_F(CommandTest, FoundValueBodyIsExactlyTheStoredBytes)
         Exchange(CommandRequest("get", "s")));
 }
 
-TEST_F(CommandTest, GetOfAbsentNameAnswersOne)
+TEST_P(CommandTest, GetOfAbsentNameAnswersOne)
 {
     StartServer();
     EXPECT_EQ(kNotFound, Exchange(CommandRequest("get", "nothing here")));
 }
 
-TEST_F(CommandTest, DeleteAnswersZeroWhetherOrNotTheNameExisted)
+TEST_P(CommandTest, DeleteAnswersZeroWhetherOrNotTheNameExisted)
 {
     StartServer();
     GWireClient client = Connect();
@@ -50,13 +57,13 @@ TEST_F(CommandTest, DeleteAnswersZeroWhetherOrNotTheNameExisted)
     EXPECT_EQ(kNotFound, client.ReadReply());
 }
 
-TEST_F(CommandTest, NopAnswersZero)
+TEST_P(CommandTest, NopAnswersZero)
 {
     StartServer();
     EXPECT_EQ(kStored, Exchange(CommandRequest("nop", "")));
 }
 
-TEST_F(CommandTest, EmptyStringValueRoundTrips)
+TEST_P(CommandTest, EmptyStringValueRoundTrips)
 {
     StartServer();
     EXPECT_EQ(kStored, Exchange(SetRequest("e", "", 8)));
@@ -64,7 +71,7 @@ TEST_F(CommandTest, EmptyStringValueRoundTrips)
         Exchange(CommandRequest("get", "e")));
 }
 
-TEST_F(CommandTest, VariantArrayEntriesAreOrdinaryValues)
+TEST_P(CommandTest, VariantArrayEntriesAreOrdinaryValues)
 {
     StartServer();
     GWireClient client = Connect();
@@ -82,7 +89,7 @@ TEST_F(CommandTest, VariantArrayEntriesAreOrdinaryValues)
     EXPECT_EQ(FoundI4(11), client.ReadReply());
 }
 
-TEST_F(CommandTest, CookiesSeparateValuesAndNoCookieIsTheSharedSpace)
+TEST_P(CommandTest, CookiesSeparateValuesAndNoCookieIsTheSharedSpace)
 {
     StartServer();
     EXPECT_EQ(kStored, Exchange(SetRequest("n", I4Image(1), 3, 0, "alice")));
@@ -97,7 +104,7 @@ TEST_F(CommandTest, CookiesSeparateValuesAndNoCookieIsTheSharedSpace)
     EXPECT_EQ(FoundI4(2), Exchange(CommandRequest("get", "n", "bob")));
 }
 
-TEST_F(CommandTest, ValueExpiresAfterItsTimeout)
+TEST_P(CommandTest, ValueExpiresAfterItsTimeout)
 {
     StartServer();
     EXPECT_EQ(kStored, Exchange(SetRequest("brief", I4Image(5), 3, 1)));
@@ -108,14 +115,14 @@ TEST_F(CommandTest, ValueExpiresAfterItsTimeout)
     EXPECT_EQ(FoundI4(6), Exchange(CommandRequest("get", "lasting")));
 }
 
-TEST_F(CommandTest, BasePathIsFollowedDirectlyByTheWord)
+TEST_P(CommandTest, BasePathIsFollowedDirectlyByTheWord)
 {
     StartServer({"--base-path", "/cache"});
     EXPECT_EQ(kStored, Exchange(SetRequest("a", I4Image(7), 3, 0, nullptr, "/cache")));
     EXPECT_EQ(FoundI4(7), Exchange(CommandRequest("get", "a", nullptr, "/cache")));
 }
 
-TEST_F(CommandTest, PipelinedRequestsAreAnsweredInOrder)
+TEST_P(CommandTest, PipelinedRequestsAreAnsweredInOrder)
 {
     StartServer();
     GWireClient client = Connect();
@@ -129,7 +136,7 @@ TEST_F(CommandTest, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_EQ(kStored, client.ReadReply());
 }
 
-TEST_F(CommandTest, RequestSplitAtEveryByteIsAssembled)
+TEST_P(CommandTest, RequestSplitAtEveryByteIsAssembled)
 {
     StartServer();
     GWireClient client = Connect();
@@ -139,7 +146,7 @@ TEST_F(CommandTest, RequestSplitAtEveryByteIsAssembled)
     EXPECT_EQ(FoundI4(77), client.ReadReply());
 }
 
-TEST_F(CommandTest, LargeValueRoundTrips)
+TEST_P(CommandTest, LargeValueRoundTrips)
 {
     StartServer();
     std::string strBody(1024 * 1024, '\0');
@@ -155,7 +162,7 @@ TEST_F(CommandTest, LargeValueRoundTrips)
     EXPECT_TRUE(client.ReadReply() == strHead + strBody);
 }
 
-TEST_F(CommandTest, ValueTooLargeForTheMemoryLimitIsRefusedWithOne)
+TEST_F(MemoryLimitTest, ValueTooLargeForTheMemoryLimitIsRefusedWithOne)
 {
     StartServer({"--memory-limit", "64K", "--max-value-size", "1M"});
     GWireClient client = Connect();
@@ -166,7 +173,7 @@ TEST_F(CommandTest, ValueTooLargeForTheMemoryLimitIsRefusedWithOne)
     EXPECT_EQ(kStored, client.ReadReply());
 }
 
-TEST_F(CommandTest, RefusedSetDropsTheOldValueOfThatName)
+TEST_F(MemoryLimitTest, RefusedSetDropsTheOldValueOfThatName)
 {
     StartServer({"--memory-limit", "64K", "--max-value-size", "1M"});
     EXPECT_EQ(kStored, Exchange(SetRequest("n", I4Image(1))));
@@ -176,7 +183,7 @@ TEST_F(CommandTest, RefusedSetDropsTheOldValueOfThatName)
     EXPECT_EQ(kNotFound, Exchange(CommandRequest("get", "n")));
 }
 
-TEST_F(CommandTest, RequestBodyOfGetIsSkipped)
+TEST_P(CommandTest, RequestBodyOfGetIsSkipped)
 {
     StartServer();
     GWireClient client = Connect();
@@ -185,7 +192,7 @@ TEST_F(CommandTest, RequestBodyOfGetIsSkipped)
     EXPECT_EQ(kStored, client.ReadReply());
 }
 
-TEST_F(CommandTest, ConnectionsOfOneWorkerTakeTurnsWhileNeighboursComeAndGo)
+TEST_P(CommandTest, ConnectionsOfOneWorkerTakeTurnsWhileNeighboursComeAndGo)
 {
     StartServer({"--threads", "1"});
     GWireClient a = Connect();

@@ -16,10 +16,10 @@ TEST_F(OperationTest, StartLineSaysWhereItListensAndWithWhichLimits)
 {
     StartServer({"--base-path", "/cache", "--memory-limit", "32M", "--max-value-size", "512K", "--max-head-size", "4096",
         "--max-connections", "10", "--idle-timeout", "5", "--request-timeout", "0", "--threads", "1",
-        "--issue-cookies"});
+        "--issue-cookies", "--metrics", "off"});
     EXPECT_EQ("harbinet-server listening on 127.0.0.1:" + std::to_string(m_server.Port())
             + " base-path /cache memory-limit 32M max-value-size 512K max-head-size 4096 max-connections 10"
-              " idle-timeout 5s request-timeout off threads 1 issue-cookies on",
+              " idle-timeout 5s request-timeout off threads 1 issue-cookies on store memory metrics off",
         m_server.StartLine());
 }
 
@@ -28,7 +28,7 @@ TEST_F(OperationTest, DefaultsShowInTheStartLine)
     StartServer({"--threads", "2"});
     EXPECT_EQ("harbinet-server listening on 127.0.0.1:" + std::to_string(m_server.Port())
             + " base-path / memory-limit 64M max-value-size 1M max-head-size 8192 max-connections 1024"
-              " idle-timeout off request-timeout 30s threads 2 issue-cookies off",
+              " idle-timeout off request-timeout 30s threads 2 issue-cookies off store memory metrics on",
         m_server.StartLine());
 }
 

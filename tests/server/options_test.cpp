@@ -1,5 +1,6 @@
 // Tests of the command line: defaults, sizes, both option forms, refusals.
 #include "options.h"
+#include "redis_link.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -71,7 +72,8 @@ TEST(OptionsTest, RefusesBadValuesWithAMessage)
         {"--port", "65536"}, {"--port", "-1"}, {"--port"}, {"--memory-limit", "10Q"}, {"--memory-limit", "1K"},
         {"--max-value-size", "2G"}, {"--max-head-size", "100"}, {"--max-connections", "0"}, {"--threads", "0"},
         {"--base-path", "cache"}, {"--base-path", "/a b"}, {"--idle-timeout", "x"}, {"--frobnicate"},
-        {"--issue-cookies=yes"}, {"--listen", ""}};
+        {"--issue-cookies=yes"}, {"--listen", ""}, {"--store", "mysql://h"}, {"--store", "redis://"},
+        {"--store", "redis://h:0"}, {"--store", "redis://h/x"}, {"--store", "unix://relative"}, {"--metrics", "maybe"}};
     for (const auto& vecArgs : vecBad)
     {
         GServerOptions options;
@@ -105,4 +107,26 @@ TEST(OptionsTest, SizesAreWrittenBackShort)
     EXPECT_EQ("1G", FormatSize(1073741824));
     EXPECT_EQ("1000", FormatSize(1000));
     EXPECT_EQ("0", FormatSize(0));
+}
+
+TEST(OptionsTest, RedisAddressesAreReadInBothForms)
+{
+    struct GCase
+    {
+        const char* szUrl;
+        const char* szDescribed;   // written back the way the start line shows it
+    };
+    const GCase cases[] = {
+        {"redis://127.0.0.1:6400", "redis://127.0.0.1:6400"},
+        {"redis://cache.example/3", "redis://cache.example:6379/3"},
+        {"redis://[::1]:7000/0", "redis://[::1]:7000"},
+        {"unix:///run/redis.sock", "unix:///run/redis.sock"},
+        {"unix:///run/redis.sock?db=2", "unix:///run/redis.sock?db=2"},
+    };
+    for (const GCase& c : cases)
+    {
+        GRedisAddress address;
+        ASSERT_TRUE(ParseRedisAddress(c.szUrl, address)) << c.szUrl;
+        EXPECT_EQ(c.szDescribed, address.Describe()) << c.szUrl;
+    }
 }

@@ -189,3 +189,36 @@ TEST(RequestTest, MissingNameIsTheEmptyName)
     EXPECT_EQ(0, r.verdict.nStatus);
     EXPECT_EQ("", r.request.key.szName);
 }
+
+TEST(RequestTest, ExpectContinueIsNotedInAnyLetterCase)
+{
+    struct GCase
+    {
+        const char* szExpect;
+        bool bContinue;
+    };
+    const GCase cases[] = {{"100-continue", true}, {" 100-Continue ", true}, {"100-continued", false}, {"", false}};
+    for (const GCase& c : cases)
+    {
+        GInterpreted r = Interpret(std::string("POST /set HTTP/1.1\r\ncontent-type: application/x-variant-8\r\n"
+                                               "content-length: 4\r\nexpect: ") + c.szExpect + "\r\n\r\n");
+        EXPECT_EQ(c.bContinue, r.request.bExpectContinue) << c.szExpect;
+    }
+}
+
+TEST(RequestTest, MetricsPageIsAGetOfExactlyItsPathWhenEnabled)
+{
+    auto Interpreted = [](const std::string& strHead, bool bMetrics) {
+        GRequestParser parser;
+        EXPECT_EQ(EParse::Done, parser.Parse(strHead.data(), strHead.size(), 8192));
+        GRequestRules rules;
+        rules.bMetrics = bMetrics;
+        GRequest request;
+        const GVerdict verdict = InterpretHead(strHead.data(), parser.Head(), rules, request);
+        return verdict.nStatus != 0 ? static_cast<int>(verdict.nStatus) : request.command == ECommand::Metrics ? 1 : 0;
+    };
+    EXPECT_EQ(1, Interpreted("GET /metrics HTTP/1.1\r\n\r\n", true));
+    EXPECT_EQ(405, Interpreted("GET /metrics HTTP/1.1\r\n\r\n", false));
+    EXPECT_EQ(405, Interpreted("GET /metrics/x HTTP/1.1\r\n\r\n", true));
+    EXPECT_EQ(404, Interpreted("POST /metrics HTTP/1.1\r\ncontent-length: 0\r\n\r\n", true));
+}

@@ -2,10 +2,12 @@
 // loopback port and stops it by pid afterwards.
 #pragma once
 
+#include "redis_process.h"
 #include "server_process.h"
 #include "wire_client.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,9 @@ class GServerFixture : public ::testing::Test
 protected:
     void StartServer(const std::vector<std::string>& vecArgs = {})
     {
-        ASSERT_TRUE(m_server.Start(vecArgs)) << "harbinet-server did not start";
+        std::vector<std::string> vecAll = vecArgs;
+        vecAll.insert(vecAll.end(), m_vecStoreArgs.begin(), m_vecStoreArgs.end());
+        ASSERT_TRUE(m_server.Start(vecAll)) << "harbinet-server did not start";
     }
 
     void TearDown() override
@@ -49,7 +53,38 @@ protected:
     }
 
     GServerProcess m_server;
+    std::vector<std::string> m_vecStoreArgs;   // added to every start
 };
+
+enum class EStoreKind
+{
+    Memory,
+    Redis,
+};
+
+// For a suite that runs once with each store: the Redis run gets the shared
+// redis-server and keys of its own.
+class GStoreFixture : public GServerFixture, public ::testing::WithParamInterface<EStoreKind>
+{
+protected:
+    void SetUp() override
+    {
+        if (GetParam() != EStoreKind::Redis)
+            return;
+        ASSERT_TRUE(SharedRedis().Start()) << "redis-server did not start";
+        m_vecStoreArgs = {"--store", SharedRedis().Url(), "--key-prefix", TestKeyPrefix()};
+    }
+};
+
+inline void PrintTo(EStoreKind kind, std::ostream* pStream)
+{
+    *pStream << (kind == EStoreKind::Redis ? "redis" : "memory");
+}
+
+inline std::string StoreName(const ::testing::TestParamInfo<EStoreKind>& info)
+{
+    return info.param == EStoreKind::Redis ? "Redis" : "Memory";
+}
 
 constexpr const char* kStored = "HTTP/1.1 200 OK\r\nx-result-code: 0\r\ncontent-length: 0\r\n\r\n";
 constexpr const char* kNotFound = "HTTP/1.1 200 OK\r\nx-result-code: 1\r\ncontent-length: 0\r\n\r\n";

@@ -1,0 +1,121 @@
+// The metrics page: every worker's counters summed, the memory store's figures,
+// in the Prometheus text format.
+#include "metrics.h"
+
+#include "store.h"
+
+#include <cstdio>
+
+namespace
+{
+
+const char* const kCommandNames[] = {"set", "get", "del", "nop", "other"};
+const char* const kOutcomeNames[] = {"ok", "failed", "store_error", "refused"};
+
+void Head(std::string& sz, const char* szName, const char* szType, const char* szHelp)
+{
+    sz += "# HELP ";
+    sz += szName;
+    sz += ' ';
+    sz += szHelp;
+    sz += "\n# TYPE ";
+    sz += szName;
+    sz += ' ';
+    sz += szType;
+    sz += '\n';
+}
+
+void Line(std::string& sz, const char* szName, const std::string& szLabels, uint64_t n)
+{
+    sz += szName;
+    if (!szLabels.empty())
+        sz += "{" + szLabels + "}";
+    sz += ' ';
+    sz += std::to_string(n);
+    sz += '\n';
+}
+
+std::string Seconds(int64_t nMs)
+{
+    std::string sz = std::to_string(nMs / 1000);
+    if (nMs % 1000 != 0)
+    {
+        char szFraction[8];
+        snprintf(szFraction, sizeof(szFraction), ".%03d", static_cast<int>(nMs % 1000));
+        sz += szFraction;
+        while (sz.back() == '0')
+            sz.pop_back();
+    }
+    return sz;
+}
+
+} // namespace
+
+std::string RenderMetrics(const GMetricsBoard& board)
+{
+    constexpr size_t nCommands = static_cast<size_t>(EMetricCommand::Count);
+    constexpr size_t nOutcomes = static_cast<size_t>(EMetricOutcome::Count);
+    uint64_t nRequests[nCommands][nOutcomes] = {};
+    uint64_t nBuckets[kTimeBounds + 1] = {};
+    uint64_t nSumMs = 0;
+    for (size_t w = 0; w < board.nWorkers; ++w)
+    {
+        const GWorkerMetrics& worker = board.pWorkers[w];
+        for (size_t c = 0; c < nCommands; ++c)
+            for (size_t o = 0; o < nOutcomes; ++o)
+                nRequests[c][o] += worker.nRequests[c][o].load(std::memory_order_relaxed);
+        for (size_t i = 0; i <= kTimeBounds; ++i)
+            nBuckets[i] += worker.nTimeBuckets[i].load(std::memory_order_relaxed);
+        nSumMs += worker.nTimeSumMs.load(std::memory_order_relaxed);
+    }
+
+    std::string sz;
+    Head(sz, "harbinet_requests_total", "counter", "Requests answered, by command and outcome.");
+    for (size_t c = 0; c < nCommands; ++c)
+        for (size_t o = 0; o < nOutcomes; ++o)
+            Line(sz, "harbinet_requests_total",
+                std::string("command=\"") + kCommandNames[c] + "\",outcome=\"" + kOutcomeNames[o] + "\"",
+                nRequests[c][o]);
+
+    const size_t nGet = static_cast<size_t>(EMetricCommand::Get);
+    Head(sz, "harbinet_get_hits_total", "counter", "Gets that found a value.");
+    Line(sz, "harbinet_get_hits_total", "", nRequests[nGet][static_cast<size_t>(EMetricOutcome::Ok)]);
+    Head(sz, "harbinet_get_misses_total", "counter", "Gets that found no value.");
+    Line(sz, "harbinet_get_misses_total", "", nRequests[nGet][static_cast<size_t>(EMetricOutcome::Failed)]);
+
+    uint64_t nStoreErrors = 0;
+    for (size_t c = 0; c < nCommands; ++c)
+        nStoreErrors += nRequests[c][static_cast<size_t>(EMetricOutcome::StoreError)];
+    Head(sz, "harbinet_store_errors_total", "counter", "Requests answered 503 because the store failed.");
+    Line(sz, "harbinet_store_errors_total", "", nStoreErrors);
+
+    if (board.pMemory != nullptr)
+    {
+        Head(sz, "harbinet_stored_bytes", "gauge", "Bytes the memory store holds, bookkeeping included.");
+        Line(sz, "harbinet_stored_bytes", "", board.pMemory->UsedBytes());
+        Head(sz, "harbinet_stored_items", "gauge", "Values the memory store holds.");
+        Line(sz, "harbinet_stored_items", "", board.pMemory->Count());
+        Head(sz, "harbinet_evictions_total", "counter", "Live values dropped to make room.");
+        Line(sz, "harbinet_evictions_total", "", board.pMemory->Evictions());
+    }
+
+    Head(sz, "harbinet_connections_open", "gauge", "Client connections open now.");
+    Line(sz, "harbinet_connections_open", "",
+        board.pConnections != nullptr ? board.pConnections->load(std::memory_order_relaxed) : 0);
+    Head(sz, "harbinet_connections_refused_total", "counter", "Connections turned away at the connection limit.");
+    Line(sz, "harbinet_connections_refused_total", "", board.nRefusedConnections.load(std::memory_order_relaxed));
+
+    Head(sz, "harbinet_request_duration_seconds", "histogram",
+        "Time from a request's first byte to its reply, on a clock of a few milliseconds' grain.");
+    uint64_t nCumulative = 0;
+    for (size_t i = 0; i < kTimeBounds; ++i)
+    {
+        nCumulative += nBuckets[i];
+        Line(sz, "harbinet_request_duration_seconds_bucket", "le=\"" + Seconds(kTimeBoundsMs[i]) + "\"", nCumulative);
+    }
+    nCumulative += nBuckets[kTimeBounds];
+    Line(sz, "harbinet_request_duration_seconds_bucket", "le=\"+Inf\"", nCumulative);
+    sz += "harbinet_request_duration_seconds_sum " + Seconds(static_cast<int64_t>(nSumMs)) + "\n";
+    Line(sz, "harbinet_request_duration_seconds_count", "", nCumulative);
+    return sz;
+}

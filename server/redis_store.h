@@ -1,0 +1,37 @@
+// Values kept in Redis: one key per cookie space and name, the type number in
+// front of the body, the lifetime as Redis's own expiry.
+#pragma once
+
+#include "redis_link.h"
+#include "value_store.h"
+
+#include <string>
+#include <string_view>
+
+// The Redis key of a name: the prefix, then "s:" for the shared space or
+// "c<length>:<cookie>:" for a cookie's, then the name. The cookie's length
+// makes the split unambiguous whatever bytes cookie and name hold.
+std::string RedisKey(std::string_view szPrefix, const GKey& key);
+
+// One per worker, on its own link.
+class GRedisStore final : public IStore
+{
+public:
+    GRedisStore(asio::io_context& io, const GRedisAddress& address, std::string szPrefix);
+
+    EAdmit Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
+        GEntryRef& refEntry) override;
+    void Put(GEntryRef refEntry, int64_t nNowMs, IStoreWaiter& waiter) override;
+    void Get(const GKey& key, int64_t nNowMs, IStoreWaiter& waiter) override;
+    void Delete(const GKey& key, int64_t nNowMs, IStoreWaiter& waiter) override;
+    void Tick(int64_t nNowMs) override { m_link.Tick(nNowMs); }
+    void Close() override { m_link.Close(); }
+
+    class GCall;
+
+private:
+    void Send(int nArgs, const char** ppArgs, const size_t* pLengths, GCall* pCall, IStoreWaiter& waiter);
+
+    const std::string m_szPrefix;
+    GRedisLink m_link;
+};
