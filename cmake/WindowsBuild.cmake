@@ -54,6 +54,8 @@ set(HARBINET_SOURCES
     values/set_command.cpp
     values/get_command.cpp
     values/item_property.cpp
+    query/command_key.cpp
+    query/execute_command.cpp
     module/library_entry.cpp
     module/class_objects.cpp
     module/registration.cpp)
