@@ -22,24 +22,44 @@ constexpr size_t VALUE_OFFSET = 8;
 constexpr size_t DECIMAL_SIZE = 16;
 constexpr DWORD PROVIDER_FLAGS = CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET;
 
-class GCryptProvider
+// One provider for the process. Acquiring one costs milliseconds, a digest of the whole
+// key block tens of microseconds; a verify-context provider holds no keys, so every
+// digest on every thread can share it (each makes its own hash object). A failed
+// acquisition is tried again by the next digest. Released when the module unloads.
+class GSharedProvider
 {
 public:
-    GCryptProvider() noexcept = default;
-    ~GCryptProvider()
+    constexpr GSharedProvider() noexcept = default;
+    ~GSharedProvider()
     {
-        if (m_hProv != 0)
-            CryptReleaseContext(m_hProv, 0);
+        if (m_pProv != nullptr)
+            CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(m_pProv), 0);
     }
-    GCryptProvider(const GCryptProvider&) = delete;
-    GCryptProvider& operator=(const GCryptProvider&) = delete;
+    GSharedProvider(const GSharedProvider&) = delete;
+    GSharedProvider& operator=(const GSharedProvider&) = delete;
 
-    HCRYPTPROV* Out() noexcept { return &m_hProv; }
-    HCRYPTPROV Get() const noexcept { return m_hProv; }
+    // 0 when the provider cannot be had.
+    HCRYPTPROV Get() noexcept
+    {
+        void* pProv = InterlockedCompareExchangePointer(&m_pProv, nullptr, nullptr);
+        if (pProv != nullptr)
+            return reinterpret_cast<HCRYPTPROV>(pProv);
+        HCRYPTPROV hNew = 0;
+        if (!CryptAcquireContextW(&hNew, nullptr, nullptr, PROV_RSA_FULL, PROVIDER_FLAGS))
+            return 0;
+        // Two threads may race here; the loser gives its provider back.
+        pProv = InterlockedCompareExchangePointer(&m_pProv, reinterpret_cast<void*>(hNew), nullptr);
+        if (pProv == nullptr)
+            return hNew;
+        CryptReleaseContext(hNew, 0);
+        return reinterpret_cast<HCRYPTPROV>(pProv);
+    }
 
 private:
-    HCRYPTPROV m_hProv = 0;
+    void* volatile m_pProv = nullptr;
 };
+
+GSharedProvider g_provider;
 
 class GCryptHash
 {
@@ -175,11 +195,11 @@ HRESULT Md5Hex(const void* pBytes, DWORD nBytes, wchar_t (&szHex)[33]) noexcept
     static const wchar_t DIGITS[] = L"0123456789abcdef";
     // CryptHashData wants a pointer even for no bytes.
     static const BYTE NOTHING = 0;
-    GCryptProvider provider;
-    if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_FULL, PROVIDER_FLAGS))
+    const HCRYPTPROV hProv = g_provider.Get();
+    if (hProv == 0)
         return E_FAIL;
     GCryptHash hash;
-    if (!CryptCreateHash(provider.Get(), CALG_MD5, 0, 0, hash.Out()))
+    if (!CryptCreateHash(hProv, CALG_MD5, 0, 0, hash.Out()))
         return E_FAIL;
     const BYTE* p = nBytes == 0 || pBytes == nullptr ? &NOTHING : static_cast<const BYTE*>(pBytes);
     if (!CryptHashData(hash.Get(), p, pBytes == nullptr ? 0 : nBytes, 0))
