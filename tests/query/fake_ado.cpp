@@ -17,7 +17,8 @@ const char* const SAVED_PREFIX = "FAKERS:";
 // Logs the call, and fails it when the test asked for that step to fail.
 HRESULT Step(GAdoStep step, const std::string& sCall)
 {
-    AdoWorld().vecCalls.push_back(sCall);
+    if (AdoWorld().bLogCalls)
+        AdoWorld().vecCalls.push_back(sCall);
     return AdoWorld().failAt == step ? HR_ADO_FAILURE : S_OK;
 }
 

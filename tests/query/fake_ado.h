@@ -34,6 +34,7 @@ enum class GAdoStep
 struct GAdoWorld
 {
     GAdoStep failAt = GAdoStep::None;
+    bool bLogCalls = true;   // a benchmark turns the log off
     std::vector<std::string> vecCalls;
     int nLive = 0;
 };
