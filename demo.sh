@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds Harbinet, starts a harbinet-server on loopback, registers
-# harbinet.dll in the build's private wine prefix, and runs the demo script against it.
+# The main job: builds Harbinet, starts two harbinet-servers on loopback, registers
+# harbinet.dll in the build's private wine prefix, and runs the demo script against them.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,13 +13,15 @@ SCRIPT='Z:'$(echo "$PWD/examples/demo.vbs" | tr / '\\')
 
 "$SERVER" --listen 127.0.0.1 --port "$PORT" &
 SERVER_PID=$!
+"$SERVER" --listen 127.0.0.1 --port "$((PORT + 1))" &
+SECOND_PID=$!
 cleanup() {
-    kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
+    kill "$SERVER_PID" "$SECOND_PID" 2>/dev/null || true
+    wait "$SERVER_PID" "$SECOND_PID" 2>/dev/null || true
     "$WINE_RUN" --stop-server 2>/dev/null || true
 }
 trap cleanup EXIT
 sleep 0.3
 
 "$WINE_RUN" regsvr32 /s "$DLL"
-"$WINE_RUN" cscript //nologo "$SCRIPT" "http://127.0.0.1:$PORT/"
+"$WINE_RUN" cscript //nologo "$SCRIPT" "http://127.0.0.1:$PORT/" "http://127.0.0.1:$((PORT + 1))/"

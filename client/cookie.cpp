@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bstr.h"
 #include "common/narrow_text.h"
 #include "common/wide_text.h"
 
@@ -45,8 +46,9 @@ HRESULT GServerConnection::GetCookie(BSTR* p)
     *p = nullptr;
     if (m_bCookie)
     {
+        // No copy is no cookie to the caller: that must fail, not pass as "none".
         GWideText szCookie(m_szCookie);
-        *p = SysAllocString(szCookie.Get());
+        *p = GBstr::FromText(szCookie.Get()).Detach();
     }
     return S_OK;
 }

@@ -56,10 +56,19 @@ set(HARBINET_SOURCES
     values/item_property.cpp
     query/command_key.cpp
     query/execute_command.cpp
+    distributed/server_list_scan.cpp
+    distributed/server_pool.cpp
+    distributed/pool_registry.cpp
+    distributed/checkout.cpp
+    distributed/distributed_client.cpp
+    distributed/distributed_execute.cpp
     module/library_entry.cpp
     module/class_objects.cpp
     module/registration.cpp)
 set(HARBINET_LIBS ole32 oleaut32 uuid ws2_32 advapi32)
+# mingw-w64's adoint.h declares each ADO class as a bare "Connection;" in C++, which g++
+# refuses unless permissive; only the sources that speak to ADO get that.
+set_source_files_properties(distributed/distributed_execute.cpp PROPERTIES COMPILE_OPTIONS -fpermissive)
 
 # The code of the module, shared by the DLL, its variant without a type library and
 # the tests that exercise internal helpers.

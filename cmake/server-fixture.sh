@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Starts or stops the harbinet-server that the end-to-end tests talk to.
-#   server-fixture.sh start SERVER PORT PIDFILE   |   server-fixture.sh stop PIDFILE
+# Starts or stops a harbinet-server that the end-to-end tests talk to.
+#   server-fixture.sh start SERVER PORT PIDFILE [OPTION...]   |   server-fixture.sh stop PIDFILE
 set -euo pipefail
 case "$1" in
     start)
         server=$2 port=$3 pidfile=$4
+        shift 4
         [ -x "$server" ] || { echo "no harbinet-server at $server" >&2; exit 1; }
-        "$server" --listen 127.0.0.1 --port "$port" --memory-limit 512M --max-value-size 64M \
+        "$server" --listen 127.0.0.1 --port "$port" --memory-limit 512M --max-value-size 64M "$@" \
             </dev/null >"$pidfile.log" 2>&1 &
         echo $! >"$pidfile"
         for _ in $(seq 1 50); do
@@ -19,6 +20,13 @@ case "$1" in
     stop)
         pidfile=$2
         [ -f "$pidfile" ] || exit 0
-        kill "$(cat "$pidfile")" 2>/dev/null || true
-        rm -f "$pidfile" ;;
+        pid=$(cat "$pidfile")
+        # Gone before the server is, so that a start that follows at once keeps its own.
+        rm -f "$pidfile"
+        kill "$pid" 2>/dev/null || true
+        # A restart on the same port must find it free.
+        for _ in $(seq 1 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done ;;
 esac

@@ -26,6 +26,15 @@ public:
         return GBstr(bstr);
     }
 
+    // Copies exactly nUnits units, NULs included.
+    static GBstr FromUnits(const wchar_t* p, UINT nUnits)
+    {
+        BSTR bstr = SysAllocStringLen(p, nUnits);
+        if (bstr == nullptr)
+            throw CAtlException(E_OUTOFMEMORY);
+        return GBstr(bstr);
+    }
+
     // Copies by bytes, so that a string of odd byte length stays whole.
     static GBstr FromBytes(const void* p, UINT nBytes)
     {

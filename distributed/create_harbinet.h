@@ -1,4 +1,4 @@
-// CreateHarbinet: a new single-server object, made by the module for the pools.
+// The single-server objects of the pools: made and looked at by the module, which alone knows their type.
 #pragma once
 
 #include <windows.h>
@@ -7,5 +7,8 @@
 
 // A new single-server object in its initial state with one reference, counted in the
 // module count like any object a class object makes; E_FAIL when it cannot be had.
-// Defined by the module, which alone knows the object's full type.
 HRESULT CreateHarbinet(IHarbinet** ppHarbinet) noexcept;
+
+// Whether an object made by CreateHarbinet still holds a connection that can serve the
+// next exchange. One socket call, and no error information either way.
+bool IsHarbinetLive(IHarbinet* pHarbinet) noexcept;

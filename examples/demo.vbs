@@ -1,10 +1,13 @@
-' Harbinet demo: stores, fetches and deletes values of several types on a harbinet-server.
-' Usage: cscript //nologo demo.vbs [server URL]
+' Harbinet demo: stores, fetches and deletes values of several types on a harbinet-server,
+' then spreads values over two servers through Harbinet.Distributed.
+' Usage: cscript //nologo demo.vbs [server URL [second server URL]]
 Option Explicit
 
-Dim sUrl
+Dim sUrl, sSecondUrl
 sUrl = "http://127.0.0.1:8077/"
+sSecondUrl = "http://127.0.0.1:8078/"
 If WScript.Arguments.Count > 0 Then sUrl = WScript.Arguments(0)
+If WScript.Arguments.Count > 1 Then sSecondUrl = WScript.Arguments(1)
 
 Dim cache, distributed
 Set cache = CreateObject("Harbinet")
@@ -85,3 +88,50 @@ On Error GoTo 0
 
 cache.Close
 WScript.Echo "Closed."
+
+WScript.Echo ""
+WScript.Echo "Harbinet.Distributed over " & sUrl & " and " & sSecondUrl & ":"
+distributed.Open sUrl & ";" & sSecondUrl
+Dim aUsers : aUsers = Array("alice", "bob", "carol", "dave", "erin", "frank")
+Dim sStored : sStored = ""
+For Each sName In aUsers
+    distributed.Set sName, "profile of " & sName, 300
+    sStored = sStored & " " & sName
+Next
+WScript.Echo "  stored" & sStored & " (the sum of a name's characters picks its server)"
+
+' Each server read on its own, to show where every value went.
+Dim single, value, sServer, sHeld
+For Each sServer In Array(sUrl, sSecondUrl)
+    Set single = CreateObject("Harbinet")
+    single.Open sServer
+    sHeld = ""
+    For Each sName In aUsers
+        If single.Get(sName, value) Then sHeld = sHeld & " " & sName
+    Next
+    single.Close
+    WScript.Echo "  " & sServer & " holds:" & sHeld
+Next
+
+Dim bFound
+bFound = distributed.Get("carol", value)
+WScript.Echo "  distributed.Get(""carol""): found " & bFound & ", " & value
+
+' A cookie keeps every name of one client on one server.
+distributed.Cookie = ""
+WScript.Echo "  with the cookie " & distributed.Cookie & " every name goes to one server:"
+distributed.Set "cart", "3 items"
+distributed.Set "last page", "/checkout"
+For Each sServer In Array(sUrl, sSecondUrl)
+    Set single = CreateObject("Harbinet")
+    single.Open sServer
+    single.Cookie = distributed.Cookie
+    sHeld = ""
+    For Each sName In Array("cart", "last page")
+        If single.Get(sName, value) Then sHeld = sHeld & " " & sName
+    Next
+    single.Close
+    WScript.Echo "    " & sServer & " holds:" & sHeld
+Next
+distributed.Close
+WScript.Echo "Closed the distributed object; its pool keeps the connections for the next one."

@@ -44,6 +44,12 @@ HRESULT CreateHarbinet(IHarbinet** ppHarbinet) noexcept
     return *ppHarbinet == nullptr ? E_FAIL : S_OK;
 }
 
+// Every pooled object was made by CreateHarbinet, so it is a GHarbinet.
+bool IsHarbinetLive(IHarbinet* pHarbinet) noexcept
+{
+    return static_cast<GHarbinet*>(pHarbinet)->IsConnectionLive();
+}
+
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
     if (ppv == nullptr)

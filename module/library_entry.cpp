@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "dispatch/type_description.h"
+#include "distributed/pool_registry.h"
 #include "module/module_state.h"
 
 LONG g_nRefCount = 0;
@@ -11,12 +12,19 @@ wchar_t g_szModulePath[MODULE_PATH_UNITS] = {};
 namespace
 {
 bool g_bSocketsStarted = false;
+bool g_bRegistryStarted = false;
 
-// The loader may call the entry again with a detach after a refused attach, so
-// each stop step remembers whether it still has something to undo.
+// The reverse of the start: the pools close their sockets while the socket library is
+// still up. The loader may call the entry again with a detach after a refused attach,
+// so each step remembers whether it still has something to undo.
 void StopModule() noexcept
 {
     ReleaseTypeDescription();
+    if (g_bRegistryStarted)
+    {
+        StopPoolRegistry();
+        g_bRegistryStarted = false;
+    }
     if (g_bSocketsStarted)
     {
         WSACleanup();
@@ -25,13 +33,15 @@ void StopModule() noexcept
 }
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
     {
         GetModuleFileNameW(hInstance, g_szModulePath, MODULE_PATH_UNITS);
         WSADATA wsaData;
         g_bSocketsStarted = WSAStartup(MAKEWORD(2, 2), &wsaData) == 0;
+        StartPoolRegistry();
+        g_bRegistryStarted = true;
         const bool bLoaded = LoadTypeDescription(g_szModulePath);
         DisableThreadLibraryCalls(hInstance);
         if (!bLoaded)
@@ -40,8 +50,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID)
             return FALSE;
         }
     }
-    else if (dwReason == DLL_PROCESS_DETACH)
+    else if (dwReason == DLL_PROCESS_DETACH && pReserved == nullptr)
     {
+        // At process exit (pReserved set) other threads are gone mid-call and the
+        // libraries below may be gone already: nothing is torn down then.
         StopModule();
     }
     return TRUE;

@@ -4,6 +4,7 @@
 
 #include "client/server_connection.h"
 #include "common/report_error.h"
+#include "common/result_codes.h"
 #include "harbinet_h.h"
 #include "query/execute_command.h"
 #include "values/value_commands.h"
@@ -12,11 +13,15 @@ template <class I>
 class GIHarbinetImpl : public I, protected GServerConnection
 {
 public:
+    // For the pools: whether the connection can serve the next exchange, without the
+    // error information that Open would leave.
+    bool IsConnectionLive() const noexcept { return IsLive(); }
+
     HRESULT STDMETHODCALLTYPE put_Item(VARIANT* pName, VARIANT* pNewValue) override
     {
         try
         {
-            return PutItem(this, pName, pNewValue);
+            return PutItem(this, pName, pNewValue, SOURCE_HARBINET);
         }
         catch (...)
         {
@@ -28,7 +33,7 @@ public:
     {
         try
         {
-            return GetItem(this, pName, pValue);
+            return GetItem(this, pName, pValue, SOURCE_HARBINET);
         }
         catch (...)
         {

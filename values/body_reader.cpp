@@ -12,6 +12,7 @@
 
 #include "common/com_ptr.h"
 #include "common/result_codes.h"
+#include "common/safe_array.h"
 #include "values/value_class.h"
 
 namespace
@@ -166,17 +167,14 @@ GBodyOutcome ReadByteArray(GBodySource& source, uint64_t nLength, VARIANT* pValu
     GBodyOutcome outcome = CheckMemoryLength(nLength);
     if (FAILED(outcome.hr))
         return outcome;
-    SAFEARRAY* pArray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(nLength));
-    if (pArray == nullptr)
+    GSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(nLength)));
+    if (array.Get() == nullptr)
         return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
-    if (!source.Fill(static_cast<char*>(pArray->pvData), static_cast<size_t>(nLength)))
-    {
-        SafeArrayDestroy(pArray);
+    if (!source.Fill(static_cast<char*>(array.Get()->pvData), static_cast<size_t>(nLength)))
         return Failure(E_HTTP, MSG_HTTP);
-    }
     VariantClear(pValue);
     pValue->vt = VT_BYTE_ARRAY;
-    pValue->parray = pArray;
+    pValue->parray = array.Detach();
     return outcome;
 }
 

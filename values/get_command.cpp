@@ -2,6 +2,7 @@
 #include "values/value_commands.h"
 
 #include "common/narrow_text.h"
+#include "common/safe_array.h"
 #include "common/result_codes.h"
 #include "values/body_reader.h"
 #include "values/element_name.h"
@@ -50,10 +51,11 @@ HRESULT FetchElements(GServerConnection& connection, IHarbinet* pSelf, const wch
         connection.CloseConnection();
         return RefuseName();
     }
-    SAFEARRAY* pArray = SafeArrayCreateVector(VT_VARIANT, 0, nElements);
-    if (pArray == nullptr)
+    // Owned while it fills: a failed fetch, or a name that cannot be allocated, drops it.
+    GSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, nElements));
+    if (array.Get() == nullptr)
         return connection.FailAndClose(E_OUTOFMEMORY, L"Out of memory.");
-    VARIANT* pElements = static_cast<VARIANT*>(pArray->pvData);
+    VARIANT* pElements = static_cast<VARIANT*>(array.Get()->pvData);
     for (ULONG i = 0; i < nElements; ++i)
     {
         GBstr bstrElement;
@@ -62,14 +64,13 @@ HRESULT FetchElements(GServerConnection& connection, IHarbinet* pSelf, const wch
         const HRESULT hr = pSelf->Get(bstrElement.Get(), &pElements[i], &bFound);
         if (FAILED(hr))
         {
-            SafeArrayDestroy(pArray);
             connection.CloseConnection();
             return hr;
         }
     }
     VariantClear(pValue);
     pValue->vt = VT_VARIANT_ARRAY;
-    pValue->parray = pArray;
+    pValue->parray = array.Detach();
     return S_OK;
 }
 }

@@ -5,16 +5,16 @@
 #include "common/report_error.h"
 #include "common/result_codes.h"
 
-HRESULT PutItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pNewValue)
+HRESULT PutItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pNewValue, const wchar_t* szSource)
 {
     if (pName == nullptr || pName->vt != VT_BSTR)
-        return ReportError(E_NAME_TYPE, SOURCE_HARBINET, MSG_NAME_TYPE);
+        return ReportError(E_NAME_TYPE, szSource, MSG_NAME_TYPE);
     // Whether the server kept the value is not the property's concern.
     VARIANT_BOOL bSet = VARIANT_FALSE;
     return pSelf->Set(pName->bstrVal, pNewValue, 0, &bSet);
 }
 
-HRESULT GetItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pValue)
+HRESULT GetItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pValue, const wchar_t* szSource)
 {
     if (pName != nullptr && pName->vt == VT_BSTR)
     {
@@ -38,5 +38,5 @@ HRESULT GetItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pValue)
         pValue->pdispVal = pRecordset;
         return S_OK;
     }
-    return ReportError(E_NAME_TYPE, SOURCE_HARBINET, MSG_NAME_TYPE);
+    return ReportError(E_NAME_TYPE, szSource, MSG_NAME_TYPE);
 }

@@ -9,5 +9,7 @@
 HRESULT RunSet(GServerConnection& connection, IHarbinet* pSelf, BSTR sName, VARIANT* pValue, long nTimeout,
                VARIANT_BOOL* pSet);
 HRESULT RunGet(GServerConnection& connection, IHarbinet* pSelf, BSTR sName, VARIANT* pValue, VARIANT_BOOL* pFound);
-HRESULT PutItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pNewValue);
-HRESULT GetItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pValue);
+// The Item property over the object's own Set, Get and Execute; szSource names the class
+// that refuses a name of the wrong type.
+HRESULT PutItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pNewValue, const wchar_t* szSource);
+HRESULT GetItem(IHarbinet* pSelf, VARIANT* pName, VARIANT* pValue, const wchar_t* szSource);

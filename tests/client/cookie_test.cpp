@@ -19,18 +19,6 @@ std::string NoopWithCookie(const std::string& sCookie)
            "\r\n";
 }
 
-bool IsLowerHex32(const std::wstring& s)
-{
-    if (s.size() != 32)
-        return false;
-    for (wchar_t ch : s)
-    {
-        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
-            return false;
-    }
-    return true;
-}
-
 std::string NarrowAscii(const std::wstring& s)
 {
     return std::string(s.begin(), s.end());

@@ -43,12 +43,19 @@ std::string Printable(const std::wstring& s)
 
 testing::AssertionResult IsReported(HRESULT hr, const char* szExpectedCode, const std::wstring& sDescription)
 {
+    return IsReportedBy(hr, szExpectedCode, L"Harbinet", sDescription);
+}
+
+testing::AssertionResult IsReportedBy(HRESULT hr, const char* szExpectedCode, const std::wstring& sSource,
+                                      const std::wstring& sDescription)
+{
     const GErrorText error = TakeErrorInfo();
     const std::string sCode = HResultText(hr);
-    if (sCode == szExpectedCode && error.sSource == L"Harbinet" && error.sDescription == sDescription)
+    if (sCode == szExpectedCode && error.sSource == sSource && error.sDescription == sDescription)
         return testing::AssertionSuccess();
     return testing::AssertionFailure()
-        << "expected " << szExpectedCode << " \"Harbinet\" \"" << Printable(sDescription) << "\", got " << sCode
+        << "expected " << szExpectedCode << " \"" << Printable(sSource) << "\" \"" << Printable(sDescription)
+        << "\", got " << sCode
         << " \"" << Printable(error.sSource) << "\" \"" << Printable(error.sDescription) << "\"";
 }
 
@@ -65,6 +72,18 @@ testing::AssertionResult HasNoErrorInfo()
     pInfo->Release();
     return testing::AssertionFailure() << "error information present (" << HResultText(hr) << "): \""
                                        << Printable(sDescription) << "\"";
+}
+
+bool IsLowerHex32(const std::wstring& s)
+{
+    if (s.size() != 32)
+        return false;
+    for (wchar_t ch : s)
+    {
+        if (!((ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f')))
+            return false;
+    }
+    return true;
 }
 
 int FindClosedPort()

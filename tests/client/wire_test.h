@@ -29,6 +29,9 @@ std::wstring WidenAscii(const std::string& s);
 // Passes when hr is the expected code and the thread's error information carries source
 // "Harbinet" and the expected description. Takes the error information off the thread.
 testing::AssertionResult IsReported(HRESULT hr, const char* szExpectedCode, const std::wstring& sDescription);
+// The same with another source.
+testing::AssertionResult IsReportedBy(HRESULT hr, const char* szExpectedCode, const std::wstring& sSource,
+                                      const std::wstring& sDescription);
 
 // Passes when the thread holds no error information.
 testing::AssertionResult HasNoErrorInfo();
@@ -39,6 +42,9 @@ struct GCookie
     bool bNull = true;
     std::wstring sText;
 };
+
+// Exactly 32 lower-case hexadecimal digits, as a cookie made from a GUID is.
+bool IsLowerHex32(const std::wstring& s);
 
 // A loopback port on which nothing listens (it was free a moment ago).
 int FindClosedPort();

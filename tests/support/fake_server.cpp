@@ -191,6 +191,13 @@ int GFakeServer::Connections() const
     return m_nConnections;
 }
 
+int GFakeServer::WaitClientCloses(int nCount, int nMs) const
+{
+    for (int nWaited = 0; m_nClientCloses < nCount && nWaited < nMs; nWaited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return m_nClientCloses;
+}
+
 GFakeServer& GFakeServer::AddStep(GStepKind kind, std::vector<std::string> vecSegments, int nMs)
 {
     {
@@ -310,6 +317,7 @@ void GFakeServer::PollConnections()
             // The client has closed (or broken) it; what it sent before still counts.
             closesocket(connection.sock);
             connection.sock = INVALID_SOCKET;
+            ++m_nClientCloses;
         }
     }
 

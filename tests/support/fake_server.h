@@ -82,6 +82,9 @@ public:
     bool WaitDone(int nMs = 5000);
     // Connections accepted so far.
     int Connections() const;
+    // Waits at most nMs milliseconds until the client has closed at least nCount
+    // connections; the number it has closed so far.
+    int WaitClientCloses(int nCount, int nMs = 5000) const;
 
 private:
     enum class GStepKind
@@ -136,5 +139,6 @@ private:
 
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_nConnections{0};
+    std::atomic<int> m_nClientCloses{0};
     std::thread m_thread;
 };
