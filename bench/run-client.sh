@@ -18,6 +18,7 @@ ROUNDS=${ROUNDS:-5}
 BENCHES=(
     noop_bench
     value_bench
+    query_bench
     distributed_bench
 )
 

@@ -55,6 +55,8 @@ set(HARBINET_SOURCES
     values/set_command.cpp
     values/get_command.cpp
     values/item_property.cpp
+    query/command_key.cpp
+    query/execute_command.cpp
     distributed/server_list_scan.cpp
     distributed/server_pool.cpp
     distributed/pool_registry.cpp

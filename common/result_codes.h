@@ -36,5 +36,7 @@ constexpr const wchar_t* MSG_STREAM_REQUIRED = L"IStream required.";
 constexpr const wchar_t* MSG_NAME_TYPE = L"Invalid name type.";
 constexpr const wchar_t* MSG_VALUE_TYPE = L"Invalid value type.";
 constexpr const wchar_t* MSG_INVALID_NAME = L"Invalid name.";
+// The two query-key texts are the component's own, word for word: callers match them, so
+// they stay as they are, grammar included.
 constexpr const wchar_t* MSG_TOO_MANY_PARAMETERS = L"Too many command parameter.";
 constexpr const wchar_t* MSG_UNKNOWN_PARAMETER = L"Unknown command parameter.";

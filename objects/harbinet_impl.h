@@ -1,11 +1,12 @@
 // GIHarbinetImpl: the members of the single-server class Harbinet, assembled from the
-// connection (client/) and the value commands (values/) below it.
+// connection (client/), the value commands (values/) and the query cache (query/) below it.
 #pragma once
 
 #include "client/server_connection.h"
 #include "common/report_error.h"
 #include "common/result_codes.h"
 #include "harbinet_h.h"
+#include "query/execute_command.h"
 #include "values/value_commands.h"
 
 template <class I>
@@ -132,10 +133,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE Execute(IDispatch* pCommand, BSTR sName, long nTimeout, IDispatch** ppRecordset) override
     {
-        (void)pCommand;
-        (void)sName;
-        (void)nTimeout;
-        (void)ppRecordset;
-        return E_NOTIMPL;   // not built yet: the query result cache comes later
+        try
+        {
+            return RunExecute(this, pCommand, sName, nTimeout, ppRecordset);
+        }
+        catch (...)
+        {
+            return CaughtHResult();
+        }
     }
 };

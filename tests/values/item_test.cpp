@@ -119,8 +119,8 @@ TEST_F(ItemTest, GetItemWithNumberNameReportsInvalidNameTypeAndStaysOpen)
     ExpectOpenWithNothingSent();
 }
 
-// The query result cache is not there yet: a command object reaches Execute, whose
-// failure comes back with the value untouched.
+// An object reaches Execute; this one is no ADO command, so Execute's failure to find
+// the command interface comes back, with the value untouched and nothing sent.
 TEST_F(ItemTest, GetItemWithCommandObjectGoesToExecute)
 {
     GuardAgainstRequests();
@@ -132,7 +132,7 @@ TEST_F(ItemTest, GetItemWithCommandObjectGoesToExecute)
     GTestVariant var;
     var.vt = VT_I2;
     var.iVal = 12;
-    EXPECT_EQ(E_NOTIMPL, m_pObject->get_Item(&varName, &var));
+    EXPECT_EQ(E_NOINTERFACE, m_pObject->get_Item(&varName, &var));
     EXPECT_EQ(VT_I2, var.vt);
     EXPECT_EQ(12, var.iVal);
     VariantClear(&varName);

@@ -1,0 +1,13 @@
+// Execute: the result set of a database command, from the cache server when it holds
+// one, else from the database and then stored.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "harbinet_h.h"
+
+// pSelf is the object's own interface: the cached result is fetched and stored through
+// its Get and Set. An empty or null sName caches under the command key; a negative
+// nTimeout runs the command without the server.
+HRESULT RunExecute(IHarbinet* pSelf, IDispatch* pCommand, BSTR sName, long nTimeout, IDispatch** ppRecordset);

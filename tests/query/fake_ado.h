@@ -1,0 +1,110 @@
+// Fake ADO objects for the query cache tests: a command with text, parameters and an
+// execution counter, and the Stream and Recordset classes that the module creates by
+// their ADO class ids, registered for this process only.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/query/ado_stubs.h"
+
+// The ADO steps that a test can make fail, one at a time.
+enum class GAdoStep
+{
+    None,
+    CommandText,
+    Parameters,
+    Count,
+    Item,
+    Value,
+    Execute,
+    CreateStream,
+    StreamOpen,
+    Save,
+    Close,
+    Position,
+    CreateRecordset,
+    RecordsetOpen,
+};
+
+// What every fake shares: the failure plan, the calls in order, and the objects alive.
+struct GAdoWorld
+{
+    GAdoStep failAt = GAdoStep::None;
+    bool bLogCalls = true;   // a benchmark turns the log off
+    std::vector<std::string> vecCalls;
+    int nLive = 0;
+};
+GAdoWorld& AdoWorld();
+// The code a failing fake step returns (an OLE DB "errors in command" code).
+constexpr HRESULT HR_ADO_FAILURE = static_cast<HRESULT>(0x80040E14);
+
+// Made with one reference, which the test releases.
+class GFakeCommand : public GStubCommand
+{
+public:
+    GFakeCommand(const wchar_t* szText, std::string sRows);
+    virtual ~GFakeCommand();
+
+    // Takes the value over; the fake clears it when it goes.
+    void AddParameter(const VARIANT& var) { m_vecValues.push_back(var); }
+
+    std::vector<VARIANT> m_vecValues;
+    int m_nExecutions = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE get_CommandText(BSTR* pbstr) override;
+    HRESULT STDMETHODCALLTYPE get_Parameters(ADOParameters** ppParameters) override;
+    HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
+                                      _ADORecordset** ppRecordset) override;
+
+private:
+    ULONG m_nReferences = 1;
+    BSTR m_bstrText;
+    std::string m_sRows;
+};
+
+// A result set whose rows are one text. It saves itself as "FAKERS:" and the text.
+class GFakeRecordset : public GStubRecordset
+{
+public:
+    explicit GFakeRecordset(std::string sRows);
+    virtual ~GFakeRecordset();
+
+    std::string m_sRows;
+    bool m_bOpen = true;
+    bool m_bFromStream = false;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE Save(VARIANT varDestination, PersistFormatEnum nFormat) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE Open(VARIANT varSource, VARIANT varConnection, CursorTypeEnum nCursor,
+                                   LockTypeEnum nLock, LONG nOptions) override;
+
+private:
+    ULONG m_nReferences = 1;
+};
+
+// The Stream and Recordset class objects, registered for as long as this lives.
+class GAdoRegistration
+{
+public:
+    GAdoRegistration();
+    ~GAdoRegistration();
+    GAdoRegistration(const GAdoRegistration&) = delete;
+    GAdoRegistration& operator=(const GAdoRegistration&) = delete;
+
+private:
+    DWORD m_nStreamCookie = 0;
+    DWORD m_nRecordsetCookie = 0;
+};
+
+// The fake result set behind an interface that Execute handed out.
+GFakeRecordset* FakeRecordsetOf(IDispatch* pRecordset);
