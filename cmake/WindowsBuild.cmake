@@ -67,9 +67,6 @@ set(HARBINET_SOURCES
     module/class_objects.cpp
     module/registration.cpp)
 set(HARBINET_LIBS ole32 oleaut32 uuid ws2_32 advapi32)
-# mingw-w64's adoint.h declares each ADO class as a bare "Connection;" in C++, which g++
-# refuses unless permissive; only the sources that speak to ADO get that.
-set_source_files_properties(distributed/distributed_execute.cpp PROPERTIES COMPILE_OPTIONS -fpermissive)
 
 # The code of the module, shared by the DLL, its variant without a type library and
 # the tests that exercise internal helpers.

@@ -1,14 +1,10 @@
 // The distributed Execute: its own checks, the local run, and the forwarded cached run.
 #include "distributed/distributed_execute.h"
 
-#include <adoint.h>
-
+#include "common/bstr.h"
 #include "common/com_ptr.h"
-
-namespace
-{
-const IID IID_AdoCommand = {0xB08400BD, 0xF9D1, 0x4D02, {0xB8, 0x56, 0x71, 0xD5, 0xDB, 0xA1, 0x23, 0xE9}};
-}
+#include "query/ado.h"
+#include "query/command_key.h"
 
 HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR sName, long nTimeout,
                            IDispatch** ppRecordset)
@@ -17,22 +13,37 @@ HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR
         return GDistributedClient::RefuseClosed();
     if (pCommand == nullptr)
         return E_INVALIDARG;
-    GComPtr<_ADOCommand> pAdoCommand;
-    HRESULT hr = pCommand->QueryInterface(IID_AdoCommand, reinterpret_cast<void**>(pAdoCommand.Out()));
+    GComPtr<_Command> pAdoCommand;
+    HRESULT hr = pCommand->QueryInterface(IID_ADO_COMMAND, reinterpret_cast<void**>(pAdoCommand.Out()));
     if (FAILED(hr))
         return hr;
+    if (pAdoCommand.Get() == nullptr)
+        return E_NOINTERFACE;
+    if (ppRecordset == nullptr)
+        return E_POINTER;
     if (nTimeout < 0)
     {
         // Bypasses pool and server alike: the command's own result set, whatever the outcome.
-        _ADORecordset* pRecordset = nullptr;
-        hr = pAdoCommand->Execute(nullptr, nullptr, -1, &pRecordset);
-        if (ppRecordset != nullptr)
-            *ppRecordset = pRecordset;
-        else if (pRecordset != nullptr)
-            pRecordset->Release();
+        _Recordset* pRecordset = nullptr;
+        hr = pAdoCommand->Execute(nullptr, nullptr, adOptionUnspecified, &pRecordset);
+        *ppRecordset = pRecordset;
         return hr;
     }
-    return client.Forward(sName, [&](IHarbinet* pConn) {
-        return pConn->Execute(pCommand, sName, nTimeout, ppRecordset);
+
+    // The name is settled before routing, so that a command without one always meets its
+    // cached result on the server that its key picks.
+    GBstr bstrKey;
+    BSTR sCacheName = sName;
+    if (SysStringLen(sName) == 0)
+    {
+        BSTR bstr = nullptr;
+        hr = CommandKey(pAdoCommand.Get(), &bstr);
+        if (FAILED(hr))
+            return hr;
+        bstrKey = GBstr(bstr);
+        sCacheName = bstrKey.Get();
+    }
+    return client.Forward(sCacheName, [&](IHarbinet* pConn) {
+        return pConn->Execute(pCommand, sCacheName, nTimeout, ppRecordset);
     });
 }
