@@ -73,17 +73,17 @@ for bench in "${BENCHES[@]}"; do
     "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/$bench.exe" "$PORT" "$SECONDS_PER_ROUND" "$ROUNDS" || status=1
 done
 
-# Winsock calls per call, counted in wine's own trace: every API entry (not its status
-# line, not wine's inner steps) between the markers that distributed_bench --trace writes
-# around ten calls of each kind. The wrapper would silence the trace, so wine runs bare.
+# Winsock calls per call, counted in wine's own trace: every API call ends in one line
+# "NAME status N." (not every one has an entry line), counted between the markers that
+# distributed_bench --trace writes around ten calls of each kind. The wrapper would
+# silence the trace, so wine runs bare.
 echo "== Winsock calls per Noop (wine trace of ten calls each)"
 WINEPREFIX="$BUILD_DIR/wineprefix" WINEDEBUG=trace+winsock,+debugstr WINEDLLOVERRIDES="mscoree,mshtml=" \
     wine "$BUILD_DIR/bin/distributed_bench.exe" "$PORT" --trace 2>"$WORK/trace.txt" >/dev/null || status=1
 for phase in single distributed; do
     case $phase in single) next=distributed ;; *) next=end ;; esac
-    sed -n "/harbinet-trace-$phase/,/harbinet-trace-$next/p" "$WORK/trace.txt" | grep -v ' status ' |
-        grep -oE 'trace:winsock:[A-Za-z0-9_]+ ' | grep -vE ':(sock_ioctl|async_[a-z_]+) ' |
-        sed 's/.*trace:winsock://' | sort | uniq -c |
+    sed -n "/harbinet-trace-$phase/,/harbinet-trace-$next/p" "$WORK/trace.txt" |
+        sed -n 's/.*trace:winsock:\([A-Za-z0-9_]*\) status .*/\1/p' | sort | uniq -c |
         awk -v phase="$phase" '{ printf "  %-12s %-14s %.1f per call\n", phase, $2, $1 / 10; total += $1 }
              END { printf "  %-12s %-14s %.1f per call\n", phase, "all", total / 10 }'
 done
