@@ -17,6 +17,12 @@ public:
     GSafeArray& operator=(const GSafeArray&) = delete;
 
     SAFEARRAY* Get() const noexcept { return m_pArray; }
+    void Reset(SAFEARRAY* pArray) noexcept
+    {
+        if (m_pArray != nullptr)
+            SafeArrayDestroy(m_pArray);
+        m_pArray = pArray;
+    }
     SAFEARRAY* Detach() noexcept
     {
         SAFEARRAY* pArray = m_pArray;

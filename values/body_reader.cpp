@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/result_codes.h"
 #include "common/safe_array.h"
@@ -143,22 +145,67 @@ GBodyOutcome CheckMemoryLength(uint64_t nLength)
     return GBodyOutcome();
 }
 
+// A body up to this size is received straight into its final storage. A longer one is
+// gathered in pieces of this size as its bytes arrive and copied once at the end: a
+// reply that announces gigabytes and sends a few bytes then makes the host commit no
+// more than one piece ahead of what the server has really sent.
+constexpr size_t DIRECT_BODY_BYTES = 64 << 20;
+
+// Receives n bytes into the storage that fnAllocate() makes for all of them (nullptr:
+// none to be had).
+template <class F>
+GBodyOutcome ReceiveBody(GBodySource& source, size_t n, F fnAllocate)
+{
+    if (n <= DIRECT_BODY_BYTES)
+    {
+        char* p = fnAllocate();
+        if (p == nullptr)
+            return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+        return source.Fill(p, n) ? GBodyOutcome() : Failure(E_HTTP, MSG_HTTP);
+    }
+    std::vector<std::unique_ptr<char[]>> vecPieces;
+    try
+    {
+        vecPieces.reserve(n / DIRECT_BODY_BYTES + 1);
+        for (size_t nDone = 0; nDone < n; nDone += DIRECT_BODY_BYTES)
+        {
+            const size_t nPiece = std::min(n - nDone, DIRECT_BODY_BYTES);
+            vecPieces.emplace_back(new char[nPiece]);
+            if (!source.Fill(vecPieces.back().get(), nPiece))
+                return Failure(E_HTTP, MSG_HTTP);
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    }
+    char* p = fnAllocate();
+    if (p == nullptr)
+        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+    for (size_t i = 0; i < vecPieces.size(); ++i)
+    {
+        const size_t nDone = i * DIRECT_BODY_BYTES;
+        std::memcpy(p + nDone, vecPieces[i].get(), std::min(n - nDone, DIRECT_BODY_BYTES));
+        vecPieces[i].reset();   // the copy's peak stays near the body's own size
+    }
+    return GBodyOutcome();
+}
+
 GBodyOutcome ReadString(GBodySource& source, uint64_t nLength, VARIANT* pValue)
 {
     GBodyOutcome outcome = CheckMemoryLength(nLength);
     if (FAILED(outcome.hr))
         return outcome;
-    BSTR bstr = SysAllocStringByteLen(nullptr, static_cast<UINT>(nLength));
-    if (bstr == nullptr)
-        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
-    if (!source.Fill(reinterpret_cast<char*>(bstr), static_cast<size_t>(nLength)))
-    {
-        SysFreeString(bstr);
-        return Failure(E_HTTP, MSG_HTTP);
-    }
+    GBstr bstr;
+    outcome = ReceiveBody(source, static_cast<size_t>(nLength), [&] {
+        bstr = GBstr(SysAllocStringByteLen(nullptr, static_cast<UINT>(nLength)));
+        return reinterpret_cast<char*>(bstr.Get());
+    });
+    if (FAILED(outcome.hr))
+        return outcome;
     VariantClear(pValue);
     pValue->vt = VT_BSTR;
-    pValue->bstrVal = bstr;
+    pValue->bstrVal = bstr.Detach();
     return outcome;
 }
 
@@ -167,11 +214,13 @@ GBodyOutcome ReadByteArray(GBodySource& source, uint64_t nLength, VARIANT* pValu
     GBodyOutcome outcome = CheckMemoryLength(nLength);
     if (FAILED(outcome.hr))
         return outcome;
-    GSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(nLength)));
-    if (array.Get() == nullptr)
-        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
-    if (!source.Fill(static_cast<char*>(array.Get()->pvData), static_cast<size_t>(nLength)))
-        return Failure(E_HTTP, MSG_HTTP);
+    GSafeArray array(nullptr);
+    outcome = ReceiveBody(source, static_cast<size_t>(nLength), [&] {
+        array.Reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(nLength)));
+        return array.Get() == nullptr ? nullptr : static_cast<char*>(array.Get()->pvData);
+    });
+    if (FAILED(outcome.hr))
+        return outcome;
     VariantClear(pValue);
     pValue->vt = VT_BYTE_ARRAY;
     pValue->parray = array.Detach();
