@@ -4,16 +4,18 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-cmake/build.sh
+echo "Building Harbinet (the first run installs packages and takes a few minutes)..."
+mkdir -p build
+cmake/build.sh >build/build.log 2>&1 || { tail -n 40 build/build.log >&2; echo "The build failed; build/build.log has it all." >&2; exit 1; }
 PORT=${PORT:-8077}
 SERVER=build/native/server/harbinet-server
 WINE_RUN=build/win/wine-run.sh
 DLL='Z:'$(echo "$PWD/build/win/bin/harbinet.dll" | tr / '\\')
 SCRIPT='Z:'$(echo "$PWD/examples/demo.vbs" | tr / '\\')
 
-"$SERVER" --listen 127.0.0.1 --port "$PORT" &
+"$SERVER" --listen 127.0.0.1 --port "$PORT" >build/demo-server-1.log 2>&1 &
 SERVER_PID=$!
-"$SERVER" --listen 127.0.0.1 --port "$((PORT + 1))" &
+"$SERVER" --listen 127.0.0.1 --port "$((PORT + 1))" >build/demo-server-2.log 2>&1 &
 SECOND_PID=$!
 cleanup() {
     kill "$SERVER_PID" "$SECOND_PID" 2>/dev/null || true
@@ -24,4 +26,7 @@ trap cleanup EXIT
 sleep 0.3
 
 "$WINE_RUN" regsvr32 /s "$DLL"
+echo
+echo "==== Harbinet demo: harbinet-servers on 127.0.0.1:$PORT and :$((PORT + 1)) ===="
+echo
 "$WINE_RUN" cscript //nologo "$SCRIPT" "http://127.0.0.1:$PORT/" "http://127.0.0.1:$((PORT + 1))/"

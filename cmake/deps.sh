@@ -23,6 +23,12 @@ for package in "${PACKAGES[@]}"; do
     fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Run this command as root (for example with sudo) so that they can be installed," >&2
+        echo "or install them yourself with: apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
