@@ -33,16 +33,10 @@ HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR
     // The name is settled before routing, so that a command without one always meets its
     // cached result on the server that its key picks.
     GBstr bstrKey;
-    BSTR sCacheName = sName;
-    if (SysStringLen(sName) == 0)
-    {
-        BSTR bstr = nullptr;
-        hr = CommandKey(pAdoCommand.Get(), &bstr);
-        if (FAILED(hr))
-            return hr;
-        bstrKey = GBstr(bstr);
-        sCacheName = bstrKey.Get();
-    }
+    BSTR sCacheName = nullptr;
+    hr = SettleCacheName(pAdoCommand.Get(), sName, bstrKey, &sCacheName);
+    if (FAILED(hr))
+        return hr;
     return client.Forward(sCacheName, [&](IHarbinet* pConn) {
         return pConn->Execute(pCommand, sCacheName, nTimeout, ppRecordset);
     });

@@ -250,3 +250,17 @@ HRESULT CommandKey(_Command* pCommand, BSTR* pbstrKey)
     *pbstrKey = bstrKey;
     return S_OK;
 }
+
+HRESULT SettleCacheName(_Command* pCommand, BSTR sName, GBstr& bstrKey, BSTR* psCacheName)
+{
+    *psCacheName = sName;
+    if (SysStringLen(sName) != 0)
+        return S_OK;
+    BSTR bstr = nullptr;
+    const HRESULT hr = CommandKey(pCommand, &bstr);
+    if (FAILED(hr))
+        return hr;
+    bstrKey = GBstr(bstr);
+    *psCacheName = bstrKey.Get();
+    return S_OK;
+}

@@ -138,16 +138,10 @@ HRESULT RunExecute(IHarbinet* pSelf, IDispatch* pCommand, BSTR sName, long nTime
     }
 
     GBstr bstrKey;
-    BSTR bstrName = sName;
-    if (SysStringLen(sName) == 0)
-    {
-        BSTR bstr = nullptr;
-        hr = CommandKey(pAdoCommand.Get(), &bstr);
-        if (FAILED(hr))
-            return hr;
-        bstrKey = GBstr(bstr);
-        bstrName = bstrKey.Get();
-    }
+    BSTR bstrName = nullptr;
+    hr = SettleCacheName(pAdoCommand.Get(), sName, bstrKey, &bstrName);
+    if (FAILED(hr))
+        return hr;
 
     GComPtr<_Stream> pStream;
     hr = CreateOpenStream(pStream);
