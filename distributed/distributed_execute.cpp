@@ -5,6 +5,7 @@
 #include "common/com_ptr.h"
 #include "query/ado.h"
 #include "query/command_key.h"
+#include "query/execute_command.h"
 
 HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR sName, long nTimeout,
                            IDispatch** ppRecordset)
@@ -14,11 +15,9 @@ HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR
     if (pCommand == nullptr)
         return E_INVALIDARG;
     GComPtr<_Command> pAdoCommand;
-    HRESULT hr = pCommand->QueryInterface(IID_ADO_COMMAND, reinterpret_cast<void**>(pAdoCommand.Out()));
+    HRESULT hr = QueryAdoCommand(pCommand, pAdoCommand);
     if (FAILED(hr))
         return hr;
-    if (pAdoCommand.Get() == nullptr)
-        return E_NOINTERFACE;
     if (ppRecordset == nullptr)
         return E_POINTER;
     if (nTimeout < 0)

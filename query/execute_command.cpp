@@ -115,6 +115,14 @@ HRESULT ServeMiss(IHarbinet* pSelf, _Command* pCommand, BSTR bstrName, long nTim
 }
 }
 
+HRESULT QueryAdoCommand(IDispatch* pCommand, GComPtr<_Command>& pAdoCommand)
+{
+    const HRESULT hr = pCommand->QueryInterface(IID_ADO_COMMAND, reinterpret_cast<void**>(pAdoCommand.Out()));
+    if (FAILED(hr))
+        return hr;
+    return pAdoCommand.Get() == nullptr ? E_NOINTERFACE : S_OK;
+}
+
 HRESULT RunExecute(IHarbinet* pSelf, IDispatch* pCommand, BSTR sName, long nTimeout, IDispatch** ppRecordset)
 {
     if (pCommand == nullptr)
@@ -122,11 +130,9 @@ HRESULT RunExecute(IHarbinet* pSelf, IDispatch* pCommand, BSTR sName, long nTime
     if (ppRecordset == nullptr)
         return E_POINTER;
     GComPtr<_Command> pAdoCommand;
-    HRESULT hr = pCommand->QueryInterface(IID_ADO_COMMAND, reinterpret_cast<void**>(pAdoCommand.Out()));
+    HRESULT hr = QueryAdoCommand(pCommand, pAdoCommand);
     if (FAILED(hr))
         return hr;
-    if (pAdoCommand.Get() == nullptr)
-        return E_NOINTERFACE;
 
     GComPtr<_Recordset> pRecordset;
     if (nTimeout < 0)
