@@ -57,21 +57,15 @@ public:
     ~GLive() { --AdoWorld().nLive; }
 };
 
-class GFakeParameter : public GStubParameter
+class GFakeParameter : public GFake<GStubParameter>
 {
 public:
-    GFakeParameter(GFakeCommand* pCommand, long i) : m_pCommand(pCommand), m_i(i) { m_pCommand->AddRef(); }
+    GFakeParameter(GFakeCommand* pCommand, long i) : GFake(nullptr), m_pCommand(pCommand), m_i(i)
+    {
+        m_pCommand->AddRef();
+    }
     virtual ~GFakeParameter() { m_pCommand->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_nReferences;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     // Scalars keep all 24 bytes, unused ones included, as a provider's VARIANT might.
     HRESULT STDMETHODCALLTYPE get_Value(VARIANT* pValue) override
     {
@@ -89,26 +83,16 @@ public:
 
 private:
     GLive m_live;
-    ULONG m_nReferences = 1;
     GFakeCommand* m_pCommand;
     long m_i;
 };
 
-class GFakeParameters : public GStubParameters
+class GFakeParameters : public GFake<GStubParameters>
 {
 public:
-    explicit GFakeParameters(GFakeCommand* pCommand) : m_pCommand(pCommand) { m_pCommand->AddRef(); }
+    explicit GFakeParameters(GFakeCommand* pCommand) : GFake(nullptr), m_pCommand(pCommand) { m_pCommand->AddRef(); }
     virtual ~GFakeParameters() { m_pCommand->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_nReferences;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE get_Count(long* pCount) override
     {
         const HRESULT hr = Step(GAdoStep::Count, "Parameters.Count");
@@ -131,14 +115,14 @@ public:
 
 private:
     GLive m_live;
-    ULONG m_nReferences = 1;
     GFakeCommand* m_pCommand;
 };
 
 // An in-memory ADO stream that also answers for IStream.
-class GFakeStream : public GStubStream, public IStream
+class GFakeStream : public GFake<GStubStream>, public IStream
 {
 public:
+    GFakeStream() : GFake(&TEST_IID_STREAM) {}
     virtual ~GFakeStream() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
@@ -155,14 +139,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_nReferences;
-        if (n == 0)
-            delete this;
-        return n;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return GFake::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return GFake::Release(); }
 
     HRESULT STDMETHODCALLTYPE Open(VARIANT varSource, ConnectModeEnum nMode, StreamOpenOptionsEnum nOptions,
                                    BSTR sUser, BSTR sPassword) override
@@ -233,7 +211,6 @@ public:
 
 private:
     GLive m_live;
-    ULONG m_nReferences = 1;
     std::string m_sContent;
     size_t m_nPosition = 0;
 };
@@ -304,7 +281,7 @@ GAdoWorld& AdoWorld()
 }
 
 GFakeCommand::GFakeCommand(const wchar_t* szText, std::string sRows)
-    : m_bstrText(szText == nullptr ? nullptr : SysAllocString(szText)), m_sRows(std::move(sRows))
+    : GFake(&TEST_IID_COMMAND), m_bstrText(szText == nullptr ? nullptr : SysAllocString(szText)), m_sRows(std::move(sRows))
 {
     ++AdoWorld().nLive;
 }
@@ -315,26 +292,6 @@ GFakeCommand::~GFakeCommand()
         VariantClear(&var);
     SysFreeString(m_bstrText);
     --AdoWorld().nLive;
-}
-
-HRESULT GFakeCommand::QueryInterface(REFIID riid, void** ppv)
-{
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == TEST_IID_COMMAND)
-    {
-        *ppv = static_cast<_ADOCommand*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG GFakeCommand::Release()
-{
-    const ULONG n = --m_nReferences;
-    if (n == 0)
-        delete this;
-    return n;
 }
 
 HRESULT GFakeCommand::get_CommandText(BSTR* pbstr)
@@ -364,7 +321,7 @@ HRESULT GFakeCommand::Execute(VARIANT* pAffected, VARIANT* pParameters, long nOp
     return S_OK;
 }
 
-GFakeRecordset::GFakeRecordset(std::string sRows) : m_sRows(std::move(sRows))
+GFakeRecordset::GFakeRecordset(std::string sRows) : GFake(&TEST_IID_RECORDSET), m_sRows(std::move(sRows))
 {
     ++AdoWorld().nLive;
 }
@@ -372,26 +329,6 @@ GFakeRecordset::GFakeRecordset(std::string sRows) : m_sRows(std::move(sRows))
 GFakeRecordset::~GFakeRecordset()
 {
     --AdoWorld().nLive;
-}
-
-HRESULT GFakeRecordset::QueryInterface(REFIID riid, void** ppv)
-{
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == TEST_IID_RECORDSET)
-    {
-        *ppv = static_cast<_ADORecordset*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG GFakeRecordset::Release()
-{
-    const ULONG n = --m_nReferences;
-    if (n == 0)
-        delete this;
-    return n;
 }
 
 HRESULT GFakeRecordset::Save(VARIANT varDestination, PersistFormatEnum nFormat)

@@ -42,8 +42,42 @@ GAdoWorld& AdoWorld();
 // The code a failing fake step returns (an OLE DB "errors in command" code).
 constexpr HRESULT HR_ADO_FAILURE = static_cast<HRESULT>(0x80040E14);
 
+// What every fake's IUnknown does: made with one reference, deleted at its last Release,
+// answering for IUnknown, IDispatch and its own interface (with none, for nothing).
+template <class TStub>
+class GFake : public TStub
+{
+public:
+    explicit GFake(const IID* piidOwn) : m_piidOwn(piidOwn) {}
+    virtual ~GFake() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (m_piidOwn != nullptr && (riid == IID_IUnknown || riid == IID_IDispatch || riid == *m_piidOwn))
+        {
+            *ppv = static_cast<TStub*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG n = --m_nReferences;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+private:
+    const IID* m_piidOwn;
+    ULONG m_nReferences = 1;
+};
+
 // Made with one reference, which the test releases.
-class GFakeCommand : public GStubCommand
+class GFakeCommand : public GFake<GStubCommand>
 {
 public:
     GFakeCommand(const wchar_t* szText, std::string sRows);
@@ -55,22 +89,18 @@ public:
     std::vector<VARIANT> m_vecValues;
     int m_nExecutions = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE get_CommandText(BSTR* pbstr) override;
     HRESULT STDMETHODCALLTYPE get_Parameters(ADOParameters** ppParameters) override;
     HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
                                       _ADORecordset** ppRecordset) override;
 
 private:
-    ULONG m_nReferences = 1;
     BSTR m_bstrText;
     std::string m_sRows;
 };
 
 // A result set whose rows are one text. It saves itself as "FAKERS:" and the text.
-class GFakeRecordset : public GStubRecordset
+class GFakeRecordset : public GFake<GStubRecordset>
 {
 public:
     explicit GFakeRecordset(std::string sRows);
@@ -80,16 +110,10 @@ public:
     bool m_bOpen = true;
     bool m_bFromStream = false;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_nReferences; }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE Save(VARIANT varDestination, PersistFormatEnum nFormat) override;
     HRESULT STDMETHODCALLTYPE Close() override;
     HRESULT STDMETHODCALLTYPE Open(VARIANT varSource, VARIANT varConnection, CursorTypeEnum nCursor,
                                    LockTypeEnum nLock, LONG nOptions) override;
-
-private:
-    ULONG m_nReferences = 1;
 };
 
 // The Stream and Recordset class objects, registered for as long as this lives.
