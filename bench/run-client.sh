@@ -79,7 +79,7 @@ done
 # silence the trace, so wine runs bare.
 echo "== Winsock calls per Noop (wine trace of ten calls each)"
 WINEPREFIX="$BUILD_DIR/wineprefix" WINEDEBUG=trace+winsock,+debugstr WINEDLLOVERRIDES="mscoree,mshtml=" \
-    wine "$BUILD_DIR/bin/distributed_bench.exe" "$PORT" --trace 2>"$WORK/trace.txt" >/dev/null || status=1
+    /usr/lib/wine/wine64 "$BUILD_DIR/bin/distributed_bench.exe" "$PORT" --trace 2>"$WORK/trace.txt" >/dev/null || status=1
 for phase in single distributed; do
     case $phase in single) next=distributed ;; *) next=end ;; esac
     sed -n "/harbinet-trace-$phase/,/harbinet-trace-$next/p" "$WORK/trace.txt" |
