@@ -55,7 +55,18 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Get(BSTR sName, VARIANT* pValue, VARIANT_BOOL* pFound) override
-    try { return Forward(sName, [&](IHarbinet* pConn) { return pConn->Get(sName, pValue, pFound); }); }
+    try
+    {
+        // A stream target stays the caller's: only a value that the call put in is freed.
+        VARIANT varBefore = {};
+        if (pValue != nullptr)
+            varBefore = *pValue;
+        return Forward(sName, [&](IHarbinet* pConn) { return pConn->Get(sName, pValue, pFound); },
+                       [&] {
+                           if (pValue->vt != varBefore.vt || pValue->byref != varBefore.byref)
+                               VariantClear(pValue);
+                       });
+    }
     catch (...) { return CaughtHResult(); }
 
     HRESULT STDMETHODCALLTYPE Delete(BSTR sName) override
