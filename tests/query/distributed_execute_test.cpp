@@ -3,6 +3,9 @@
 #include "tests/query/fake_ado.h"
 #include "tests/values/wire_fixture.h"
 
+#include <functional>
+#include <memory>
+
 namespace
 {
 // The "NoParameters" row of the generated key table.
@@ -98,6 +101,66 @@ TEST_F(DistributedExecuteTest, CommandThatCannotBeKeyedTakesNoConnection)
     EXPECT_EQ(0, pCommand->m_nExecutions);
     EXPECT_EQ(0u, pCommand->Release());
     EXPECT_EQ(0, m_aServers[0].Connections() + m_aServers[1].Connections());
+}
+
+// An ADO command whose Execute calls back into the object that runs it, as an ADO event
+// or a message pumped during the query may.
+class GCallbackCommand : public GFakeCommand
+{
+public:
+    explicit GCallbackCommand(std::function<void()> fnCallback)
+        : GFakeCommand(TEXT, "alice,bob"), m_fnCallback(std::move(fnCallback)) {}
+    HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
+                                      _ADORecordset** ppRecordset) override
+    {
+        m_fnCallback();
+        return GFakeCommand::Execute(pAffected, pParameters, nOptions, ppRecordset);
+    }
+
+private:
+    std::function<void()> m_fnCallback;
+};
+
+// Close, or Close and Open on another list, from inside a forwarded Execute: the call
+// ends on the pool it began on (whose limit 0 closes the connection), and only the next
+// call sees the change. "r" (114) picks the first server.
+TEST_F(DistributedExecuteTest, CloseOrOpenDuringAForwardedCallTakesEffectForTheNextCall)
+{
+    for (const bool bReopen : {false, true})
+    {
+        SCOPED_TRACE(bReopen);
+        auto pOther = std::make_unique<GFakeServer>();
+        GTestBstr bstrOther(WidenAscii(pOther->Url() + "|1").c_str());
+        GCallbackCommand* pCommand = new GCallbackCommand([&] {
+            EXPECT_EQ(S_OK, m_pObject->Close());
+            if (bReopen)
+                EXPECT_EQ(S_OK, m_pObject->Open(bstrOther));
+        });
+        m_aServers[0].Answer(REPLY_DONE).Answer(REPLY_NOT_FOUND).Answer(REPLY_STORED);
+        pOther->Answer(REPLY_DONE).Answer(REPLY_DONE);
+        IDispatch* pRecordset = nullptr;
+        GTestBstr bstrName(L"r");
+        EXPECT_EQ(S_OK, m_pObject->Execute(pCommand, bstrName, 30, &pRecordset));
+        EXPECT_EQ(bReopen ? 2 : 1, m_aServers[0].WaitClientCloses(bReopen ? 2 : 1));
+        if (bReopen)
+        {
+            EXPECT_EQ(S_OK, m_pObject->Noop(nullptr));
+            EXPECT_TRUE(pOther->WaitDone());
+            EXPECT_EQ((std::vector<std::string>{NopRequest(), NopRequest()}), pOther->Requests());
+            pOther.reset();   // the next checkout then drops the idle connection, so the module may unload
+            EXPECT_TRUE(FAILED(m_pObject->Noop(nullptr)));
+        }
+        else
+        {
+            EXPECT_EQ(static_cast<HRESULT>(0x80040201), m_pObject->Noop(nullptr));
+        }
+        EXPECT_EQ(0u, pRecordset->Release());
+        EXPECT_EQ(0u, pCommand->Release());
+        EXPECT_EQ(S_OK, m_pObject->Close());
+        GTestBstr bstrList(WidenAscii(m_aServers[0].Url() + ";" + m_aServers[1].Url() + "|0").c_str());
+        EXPECT_EQ(S_OK, m_pObject->Open(bstrList));
+    }
+    EXPECT_EQ(0, m_aServers[1].Connections());
 }
 
 }   // namespace
