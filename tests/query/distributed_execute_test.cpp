@@ -3,7 +3,6 @@
 #include "tests/query/fake_ado.h"
 #include "tests/values/wire_fixture.h"
 
-#include <functional>
 #include <memory>
 
 namespace
@@ -102,24 +101,6 @@ TEST_F(DistributedExecuteTest, CommandThatCannotBeKeyedTakesNoConnection)
     EXPECT_EQ(0u, pCommand->Release());
     EXPECT_EQ(0, m_aServers[0].Connections() + m_aServers[1].Connections());
 }
-
-// An ADO command whose Execute calls back into the object that runs it, as an ADO event
-// or a message pumped during the query may.
-class GCallbackCommand : public GFakeCommand
-{
-public:
-    explicit GCallbackCommand(std::function<void()> fnCallback)
-        : GFakeCommand(TEXT, "alice,bob"), m_fnCallback(std::move(fnCallback)) {}
-    HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
-                                      _ADORecordset** ppRecordset) override
-    {
-        m_fnCallback();
-        return GFakeCommand::Execute(pAffected, pParameters, nOptions, ppRecordset);
-    }
-
-private:
-    std::function<void()> m_fnCallback;
-};
 
 // Close, or Close and Open on another list, from inside a forwarded Execute: the call
 // ends on the pool it began on (whose limit 0 closes the connection), and only the next

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,24 @@ public:
 private:
     BSTR m_bstrText;
     std::string m_sRows;
+};
+
+// An ADO command whose Execute calls back into the object that runs it, as an ADO event
+// or a message pumped during the query may.
+class GCallbackCommand : public GFakeCommand
+{
+public:
+    explicit GCallbackCommand(std::function<void()> fnCallback)
+        : GFakeCommand(L"SELECT 1", "one"), m_fnCallback(std::move(fnCallback)) {}
+    HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
+                                      _ADORecordset** ppRecordset) override
+    {
+        m_fnCallback();
+        return GFakeCommand::Execute(pAffected, pParameters, nOptions, ppRecordset);
+    }
+
+private:
+    std::function<void()> m_fnCallback;
 };
 
 // A result set whose rows are one text. It saves itself as "FAKERS:" and the text.
