@@ -100,22 +100,18 @@ private:
     std::string m_sRows;
 };
 
-// An ADO command whose Execute calls back into the object that runs it, as an ADO event
-// or a message pumped during the query may.
+// A command whose Execute first calls back, as an ADO event or a pumped message may.
 class GCallbackCommand : public GFakeCommand
 {
 public:
-    explicit GCallbackCommand(std::function<void()> fnCallback)
-        : GFakeCommand(L"SELECT 1", "one"), m_fnCallback(std::move(fnCallback)) {}
+    explicit GCallbackCommand(std::function<void()> fn) : GFakeCommand(L"SELECT 1", "one"), m_fn(std::move(fn)) {}
     HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
                                       _ADORecordset** ppRecordset) override
     {
-        m_fnCallback();
+        m_fn();
         return GFakeCommand::Execute(pAffected, pParameters, nOptions, ppRecordset);
     }
-
-private:
-    std::function<void()> m_fnCallback;
+    std::function<void()> m_fn;
 };
 
 // A result set whose rows are one text. It saves itself as "FAKERS:" and the text.
