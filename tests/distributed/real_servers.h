@@ -15,7 +15,6 @@ public:
     GRealServers();
     bool IsConfigured() const { return m_nBasePort != 0; }
     std::wstring Url(int nServer) const;
-    int Port(int nServer) const { return m_nBasePort + nServer; }
     // "url0;url1;url2" followed by sSuffix.
     std::wstring List(const std::wstring& sSuffix = L"") const;
 
