@@ -57,19 +57,6 @@ DWORD Handles()
     return nHandles;
 }
 
-class GOwnedBstr
-{
-public:
-    explicit GOwnedBstr(const std::wstring& s) : m_bstr(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-    ~GOwnedBstr() { SysFreeString(m_bstr); }
-    GOwnedBstr(const GOwnedBstr&) = delete;
-    GOwnedBstr& operator=(const GOwnedBstr&) = delete;
-    operator BSTR() const { return m_bstr; }
-
-private:
-    BSTR m_bstr;
-};
-
 // One value of the class that nKind picks, each a little different from the last.
 void MakeValue(long nKind, long nCall, VARIANT& var)
 {
@@ -130,7 +117,7 @@ public:
           m_sUrl2(L"http://127.0.0.1:" + std::to_wstring(nPort2) + L"/")
     {
         m_pSingle = GHarbinetModule::Instance().CreateHarbinet();
-        GOwnedBstr bstrUrl(m_sUrl1);
+        GTestBstr bstrUrl(m_sUrl1.c_str());
         m_pSingle->Open(bstrUrl);
         Remake(0);
     }
@@ -155,10 +142,10 @@ public:
             return CycleSingle(nCall);
         if (nStep == 23)
         {
-            GOwnedBstr bstrEmpty(L"");
+            GTestBstr bstrEmpty(L"");
             return SUCCEEDED(m_pDistributed->put_Cookie(bstrEmpty));   // a fresh one from the module
         }
-        const GOwnedBstr bstrName(L"soak" + std::to_wstring(nCall % 97));
+        const GTestBstr bstrName((L"soak" + std::to_wstring(nCall % 97)).c_str());
         if (nStep % 5 == 4)
             return SUCCEEDED(nStep % 10 == 4 ? pHarbinet->Delete(bstrName) : pHarbinet->Noop(bstrName));
         VARIANT var;
@@ -182,7 +169,7 @@ private:
             m_pDistributed->Release();
         m_pDistributed = GHarbinetModule::Instance().CreateDistributed();
         const std::wstring sList = m_sUrl1 + L";" + m_sUrl2 + L"|4 " + std::to_wstring(nCall / LIST_EVERY % LISTS);
-        GOwnedBstr bstrList(sList);
+        GTestBstr bstrList(sList.c_str());
         m_pDistributed->Open(bstrList);
         m_pDistributed->Close();   // Close and Open again keep the pool
         m_pDistributed->Open(bstrList);
@@ -193,13 +180,13 @@ private:
     {
         if (nCall % 4 < 2)
         {
-            GOwnedBstr bstrName(L"bad\r\nname");
+            GTestBstr bstrName(L"bad\r\nname");
             return SUCCEEDED(pHarbinet->Noop(bstrName));
         }
         m_pSingle->Close();
-        GOwnedBstr bstrClosed(L"http://127.0.0.1:1/");
+        GTestBstr bstrClosed(L"http://127.0.0.1:1/");
         const HRESULT hr = m_pSingle->Open(bstrClosed);
-        GOwnedBstr bstrUrl(m_sUrl1);
+        GTestBstr bstrUrl(m_sUrl1.c_str());
         m_pSingle->Open(bstrUrl);
         return SUCCEEDED(hr);
     }
@@ -207,7 +194,7 @@ private:
     bool CycleSingle(long nCall)
     {
         m_pSingle->Close();
-        GOwnedBstr bstrUrl(nCall % 4 < 2 ? m_sUrl1 : m_sUrl2);
+        GTestBstr bstrUrl((nCall % 4 < 2 ? m_sUrl1 : m_sUrl2).c_str());
         return SUCCEEDED(m_pSingle->Open(bstrUrl));
     }
 
