@@ -12,7 +12,6 @@
 
 namespace
 {
-// A value set and read back, a cookie made by the module; false when a call failed.
 bool Use(IHarbinet* pHarbinet, const std::wstring& sOpen)
 {
     GTestBstr bstrOpen(sOpen.c_str()), bstrName(L"exit-host"), bstrEmpty(L"");
@@ -32,7 +31,6 @@ int main()
     GHarbinetModule& module = GHarbinetModule::Instance();
     const auto* pBase = reinterpret_cast<const BYTE*>(module.Handle());
     const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase)->e_lfanew);
-    // On wine's trace stream, so that the check knows which calls come from the module.
     std::fprintf(stderr, "exit-host: module %016llx %016llx\n", static_cast<unsigned long long>(uintptr_t(pBase)),
                  static_cast<unsigned long long>(uintptr_t(pBase) + pNt->OptionalHeader.SizeOfImage));
     new GAdoRegistration;   // never destroyed: nothing is released before the exit
@@ -41,7 +39,6 @@ int main()
     if (!Use(module.CreateHarbinet(), sUrl) || !Use(pDistributed, sUrl + L";" + sUrl + L"|4")
         || FAILED(pDistributed->Execute(new GFakeCommand(L"SELECT 1", "one"), nullptr, 60, &pRecordset)))
         return 1;
-    std::fprintf(stderr, "exit-host: used\n");
-    std::fflush(stderr);
+    std::fprintf(stderr, "exit-host: used\n");   // stderr is unbuffered
     ExitProcess(0);
 }

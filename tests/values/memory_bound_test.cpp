@@ -14,9 +14,8 @@ namespace
 
 using MemoryBoundTest = GValueWireTest;
 
-// The commit charge: unlike the working set, it counts memory that was taken but never
-// touched. (Wine reports no PrivateUsage and counts only touched memory here; the body
-// storage is zeroed when it is made, so a copy made too early still shows.)
+// The commit charge, which unlike the working set counts memory taken but not touched
+// (wine counts only touched memory, but body storage is zeroed when it is made).
 SIZE_T Committed()
 {
     PROCESS_MEMORY_COUNTERS counters = {};
@@ -25,8 +24,7 @@ SIZE_T Committed()
     return counters.PagefileUsage;
 }
 
-// The most that was committed while fnWork ran, above what was before. Sampled every
-// millisecond: the peak of a body lasts as long as its copy at least.
+// The most committed while fnWork ran, above what was before, sampled every millisecond.
 template <class F>
 SIZE_T CommittedPeakDuring(F fnWork)
 {
