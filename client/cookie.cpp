@@ -19,8 +19,12 @@ HRESULT GServerConnection::PutCookie(BSTR sCookie)
     }
     if (sCookie[0] == L'\0')
     {
+        // A failed generator would hand every such client the same cookie of zeros:
+        // its failure is the result, and the cookie stays as it was.
         GUID guid = {};
-        CoCreateGuid(&guid);
+        const HRESULT hr = CoCreateGuid(&guid);
+        if (FAILED(hr))
+            return hr;
         snprintf(m_szCookie, 33, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x",
                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);

@@ -3,6 +3,7 @@
 
 #include <ws2tcpip.h>
 
+#include "client/client_start.h"
 #include "client/time_limits.h"
 #include "client/url_scan.h"
 #include "common/narrow_text.h"
@@ -31,6 +32,7 @@ bool GServerConnection::IsLive() const noexcept
 
 HRESULT GServerConnection::OpenConnection(BSTR sURL)
 {
+    StartClient();
     if (IsLive())
         return ReportError(E_ALREADY_CONNECTED, SOURCE_HARBINET, MSG_ALREADY_CONNECTED);
 

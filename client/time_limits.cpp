@@ -1,5 +1,7 @@
-// Reading the administrator's time limits from the registry when the library loads.
+// Reading the administrator's time limits from the registry when the first connection is opened.
 #include "client/time_limits.h"
+
+#include "common/reg_key.h"
 
 DWORD g_nConnectTimeout = 0;
 DWORD g_nSendTimeout = 0;
@@ -27,13 +29,11 @@ void LoadTimeLimits() noexcept
     g_nSendTimeout = 0;
     g_nReceiveTimeout = 0;
     // The 64-bit view by name: the settings stay where an administrator's 64-bit tools
-    // put them, whatever view this process would get by default. Nothing between the
-    // open and the close can throw.
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
+    // put them, whatever view this process would get by default.
+    GRegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, SETTINGS_KEY, KEY_QUERY_VALUE | KEY_WOW64_64KEY))
         return;
-    g_nConnectTimeout = ReadLimit(hKey, L"ConnectTimeout");
-    g_nSendTimeout = ReadLimit(hKey, L"SendTimeout");
-    g_nReceiveTimeout = ReadLimit(hKey, L"ReceiveTimeout");
-    RegCloseKey(hKey);
+    g_nConnectTimeout = ReadLimit(key.Get(), L"ConnectTimeout");
+    g_nSendTimeout = ReadLimit(key.Get(), L"SendTimeout");
+    g_nReceiveTimeout = ReadLimit(key.Get(), L"ReceiveTimeout");
 }

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 // Milliseconds; 0 means no limit, which is also what an absent or unreadable setting
-// gives. Written once while the library loads, before any object exists, and only
-// read after that, so no lock guards them.
+// gives. Written once, by the first Open in the process (StartClient), before any
+// connection exists, and only read after that, so no lock guards them.
 extern DWORD g_nConnectTimeout;
 extern DWORD g_nSendTimeout;
 extern DWORD g_nReceiveTimeout;

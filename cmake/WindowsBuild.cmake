@@ -43,6 +43,7 @@ set(HARBINET_SOURCES
     client/url_scan.cpp
     client/reply_head_scanner.cpp
     client/time_limits.cpp
+    client/client_start.cpp
     client/open_close.cpp
     client/request_head.cpp
     client/reply_head.cpp

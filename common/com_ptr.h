@@ -19,6 +19,12 @@ public:
     T* Get() const noexcept { return m_p; }
     T* operator->() const noexcept { return m_p; }
     T** Out() noexcept { return &m_p; }
+    // Takes a reference of its own on p, which must not be null.
+    void Hold(T* p) noexcept
+    {
+        p->AddRef();
+        m_p = p;
+    }
 
 private:
     T* m_p = nullptr;

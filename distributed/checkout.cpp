@@ -44,6 +44,17 @@ HRESULT OpenOnEntry(IHarbinet* pHarbinet, BSTR sEntry)
     return hr;
 }
 
+// The live ones go back in their order; no lock is held while they are probed.
+void DropDeadIdle(GServerPool& pool, size_t nServer) noexcept
+{
+    for (GPooledConnection* pConnection : pool.TakeAllIdle(nServer))
+    {
+        if (IsHarbinetLive(pConnection->Harbinet()))
+            pool.KeepIdle(pConnection);
+        ReleaseConnection(pConnection);
+    }
+}
+
 }
 
 uint32_t NameHash(BSTR sText) noexcept
@@ -55,9 +66,8 @@ uint32_t NameHash(BSTR sText) noexcept
     return nHash;
 }
 
-HRESULT CheckOut(GServerPool& pool, uint32_t nHash, GPooledConnection** ppConnection)
+HRESULT CheckOut(GServerPool& pool, uint32_t nHash, GCheckedOut& connection)
 {
-    *ppConnection = nullptr;
     const size_t nServers = pool.ServerCount();
     // Without entries there is nothing to pick; the open below then fails on a null URL.
     const size_t nServer = nServers == 0 ? 0 : nHash % nServers;
@@ -68,10 +78,11 @@ HRESULT CheckOut(GServerPool& pool, uint32_t nHash, GPooledConnection** ppConnec
         {
             if (IsHarbinetLive(pIdle->Harbinet()))
             {
-                *ppConnection = pIdle;
+                connection.Hold(pool, pIdle);
                 return S_OK;
             }
             ReleaseConnection(pIdle);   // closed by the server or broken: replaced below
+            DropDeadIdle(pool, nServer);
         }
     }
 
@@ -84,12 +95,12 @@ HRESULT CheckOut(GServerPool& pool, uint32_t nHash, GPooledConnection** ppConnec
     GPooledConnection* pConnection = new (std::nothrow) GPooledConnection(pHarbinet.Get(), nServer);
     if (pConnection == nullptr)
         return E_OUTOFMEMORY;
-    *ppConnection = pConnection;
+    connection.Hold(pool, pConnection);
     return S_OK;
 }
 
-HRESULT CheckIn(GServerPool& pool, GPooledConnection* pConnection) noexcept
+HRESULT CheckIn(GCheckedOut& connection) noexcept
 {
-    pool.KeepIdle(pConnection);
+    connection.Pool()->KeepIdle(connection.Get());
     return S_OK;
 }

@@ -44,8 +44,13 @@ HRESULT GDistributedClient::PutCookie(BSTR sCookie)
         m_bstrCookie = std::move(bstrCookie);
         return S_OK;
     }
+    // A failed generator would give every such object the same cookie of zeros, and so
+    // the values of one client to another: the failure is reported instead, and the
+    // cookie stays as it was.
     GUID guid = {};
-    CoCreateGuid(&guid);
+    const HRESULT hr = CoCreateGuid(&guid);
+    if (FAILED(hr))
+        return hr;
     wchar_t szCookie[33];
     swprintf(szCookie, 33, L"%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x",
              static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
@@ -69,7 +74,7 @@ HRESULT GDistributedClient::GetCookie(BSTR* p) const
 HRESULT GDistributedClient::BeginCall(BSTR sName, GCheckedOut& connection)
 {
     const BSTR sRoute = m_bstrCookie.Get() != nullptr ? m_bstrCookie.Get() : sName;
-    const HRESULT hr = CheckOut(*m_pPool, NameHash(sRoute), connection.Out());
+    const HRESULT hr = CheckOut(*m_pPool, NameHash(sRoute), connection);
     if (FAILED(hr))
         return hr;
     return connection.Get()->Harbinet()->put_Cookie(m_bstrCookie.Get());
@@ -82,5 +87,5 @@ HRESULT GDistributedClient::EndCall(GCheckedOut& connection)
     if (FAILED(hr))
         return hr;
     m_bstrCookie = GBstr(bstrCookie);
-    return CheckIn(*m_pPool, connection.Get());
+    return CheckIn(connection);
 }

@@ -30,8 +30,12 @@ public:
     // or without one sName, picks; refuses an object that is not open. The cookie goes
     // into the connection before and comes back from it after; a failure anywhere leaves
     // the object's cookie as it was and drops the connection instead of giving it back.
-    template <class F>
-    HRESULT Forward(BSTR sName, F work)
+    // When the work succeeded but its end fails, undo() gives back what the work handed
+    // out, so that a failed call leaves the caller nothing to release.
+    // The call ends on the pool it began on: a Close or an Open that a callback makes
+    // during the work changes only the calls after it.
+    template <class F, class U>
+    HRESULT Forward(BSTR sName, F work, U undo)
     {
         if (!IsOpen())
             return RefuseClosed();
@@ -42,7 +46,15 @@ public:
         hr = work(connection.Get()->Harbinet());
         if (FAILED(hr))
             return hr;
-        return EndCall(connection);
+        const HRESULT hrEnd = EndCall(connection);
+        if (FAILED(hrEnd))
+            undo();
+        return hrEnd;
+    }
+    template <class F>
+    HRESULT Forward(BSTR sName, F work)
+    {
+        return Forward(sName, work, [] {});
     }
 
 private:

@@ -36,7 +36,11 @@ HRESULT ExecuteDistributed(GDistributedClient& client, IDispatch* pCommand, BSTR
     hr = SettleCacheName(pAdoCommand.Get(), sName, bstrKey, &sCacheName);
     if (FAILED(hr))
         return hr;
-    return client.Forward(sCacheName, [&](IHarbinet* pConn) {
-        return pConn->Execute(pCommand, sCacheName, nTimeout, ppRecordset);
-    });
+    return client.Forward(
+        sCacheName, [&](IHarbinet* pConn) { return pConn->Execute(pCommand, sCacheName, nTimeout, ppRecordset); },
+        [&] {
+            if (*ppRecordset != nullptr)
+                (*ppRecordset)->Release();
+            *ppRecordset = nullptr;
+        });
 }

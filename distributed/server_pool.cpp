@@ -66,6 +66,15 @@ GPooledConnection* GServerPool::TakeIdle(size_t nServer) noexcept
     return pConnection;
 }
 
+GIdleListCopy GServerPool::TakeAllIdle(size_t nServer) noexcept
+{
+    GIdleListCopy vecTaken;
+    GIdleList& idle = *m_vecIdleOf[nServer];
+    GLock lock(&m_cs);
+    vecTaken.swap(idle);
+    return vecTaken;
+}
+
 void GServerPool::KeepIdle(GPooledConnection* pConnection) noexcept
 {
     if (m_nMaxIdle == 0)

@@ -13,6 +13,9 @@
 #include "harbinet_h.h"
 
 class GServerPool;
+class GPooledConnection;
+
+using GIdleListCopy = std::vector<GPooledConnection*>;
 
 // One single-server object that belongs to a pool. It is held either by one idle list
 // or by the one call that checked it out, never by two at once.
@@ -54,13 +57,19 @@ public:
     BSTR Server(size_t nServer) const noexcept { return m_vecServers[nServer].Get(); }
     uint32_t MaxIdle() const noexcept { return m_nMaxIdle; }
 
-    // The connection of server entry nServer given back last, or nullptr.
+    // The connection of server entry nServer given back last, or nullptr. One step
+    // under the pool's lock, so no two calls ever take the same connection.
     GPooledConnection* TakeIdle(size_t nServer) noexcept;
+    // Every idle connection of server entry nServer, bottom of the stack first; the
+    // caller holds the references that the idle list held.
+    GIdleListCopy TakeAllIdle(size_t nServer) noexcept;
     // Keeps the connection, with a reference of its own, while its idle list is below
     // the limit.
     void KeepIdle(GPooledConnection* pConnection) noexcept;
 
     void AddRef() noexcept { InterlockedIncrement(&m_nRef); }
+    // Whether a single reference (the registry's) holds the pool.
+    bool IsHeldOnlyOnce() noexcept { return InterlockedCompareExchange(&m_nRef, 1, 1) == 1; }
     // Destroys the pool and every idle connection in it at count 0.
     friend void ReleasePool(GServerPool* pPool) noexcept;
 
@@ -78,3 +87,5 @@ private:
     CRITICAL_SECTION m_cs;
     LONG m_nRef = 1;
 };
+
+void ReleasePool(GServerPool* pPool) noexcept;

@@ -1,6 +1,7 @@
 // DllRegisterServer and DllUnregisterServer: the registry entries of both classes.
 #include <windows.h>
 
+#include "common/reg_key.h"
 #include "module/module_state.h"
 
 namespace
@@ -21,50 +22,16 @@ constexpr REGSAM OPEN_ACCESS = KEY_READ | KEY_WRITE;
 // below it, which the platform allows only through a handle that may create subkeys.
 constexpr REGSAM CREATE_ACCESS = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
-class GRegKey
-{
-public:
-    GRegKey() noexcept = default;
-    ~GRegKey()
-    {
-        if (m_hKey != nullptr)
-            RegCloseKey(m_hKey);
-    }
-    GRegKey(const GRegKey&) = delete;
-    GRegKey& operator=(const GRegKey&) = delete;
-
-    bool Create(HKEY hParent, const wchar_t* szName) noexcept
-    {
-        return RegCreateKeyExW(hParent, szName, 0, nullptr, 0, CREATE_ACCESS, nullptr, &m_hKey,
-                               nullptr) == ERROR_SUCCESS;
-    }
-    bool Open(HKEY hParent, const wchar_t* szName) noexcept
-    {
-        return RegOpenKeyExW(hParent, szName, 0, OPEN_ACCESS, &m_hKey) == ERROR_SUCCESS;
-    }
-    bool SetText(const wchar_t* szValueName, const wchar_t* szText) noexcept
-    {
-        const DWORD nBytes = static_cast<DWORD>((wcslen(szText) + 1) * sizeof(wchar_t));
-        return RegSetValueExW(m_hKey, szValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(szText),
-                              nBytes) == ERROR_SUCCESS;
-    }
-    bool DeleteSubKey(const wchar_t* szName) noexcept { return RegDeleteKeyW(m_hKey, szName) == ERROR_SUCCESS; }
-    HKEY Get() const noexcept { return m_hKey; }
-
-private:
-    HKEY m_hKey = nullptr;
-};
-
 bool RegisterOneClass(const GClassEntry& entry) noexcept
 {
     GRegKey keyProgId, keyProgIdClsid, keyClsid, keyClass, keyServer;
-    return keyProgId.Create(HKEY_CLASSES_ROOT, entry.szProgId)
-        && keyProgIdClsid.Create(keyProgId.Get(), L"CLSID")
+    return keyProgId.Create(HKEY_CLASSES_ROOT, entry.szProgId, CREATE_ACCESS)
+        && keyProgIdClsid.Create(keyProgId.Get(), L"CLSID", CREATE_ACCESS)
         && keyProgIdClsid.SetText(nullptr, entry.szClassId)
-        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID")
-        && keyClass.Create(keyClsid.Get(), entry.szClassId)
+        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID", OPEN_ACCESS)
+        && keyClass.Create(keyClsid.Get(), entry.szClassId, CREATE_ACCESS)
         && keyClass.SetText(nullptr, entry.szProgId)
-        && keyServer.Create(keyClass.Get(), L"InProcServer32")
+        && keyServer.Create(keyClass.Get(), L"InProcServer32", CREATE_ACCESS)
         && keyServer.SetText(nullptr, g_szModulePath)
         && keyServer.SetText(L"ThreadingModel", L"Apartment");
 }
@@ -74,11 +41,11 @@ bool RegisterOneClass(const GClassEntry& entry) noexcept
 bool UnregisterOneClass(const GClassEntry& entry) noexcept
 {
     GRegKey keyProgId, keyClsid, keyClass;
-    return keyProgId.Open(HKEY_CLASSES_ROOT, entry.szProgId)
+    return keyProgId.Open(HKEY_CLASSES_ROOT, entry.szProgId, OPEN_ACCESS)
         && keyProgId.DeleteSubKey(L"CLSID")
         && RegDeleteKeyW(HKEY_CLASSES_ROOT, entry.szProgId) == ERROR_SUCCESS
-        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID")
-        && keyClass.Open(keyClsid.Get(), entry.szClassId)
+        && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID", OPEN_ACCESS)
+        && keyClass.Open(keyClsid.Get(), entry.szClassId, OPEN_ACCESS)
         && keyClass.DeleteSubKey(L"InProcServer32")
         && keyClsid.DeleteSubKey(entry.szClassId);
 }

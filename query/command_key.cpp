@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "common/bstr.h"
 #include "common/com_ptr.h"
@@ -25,16 +26,13 @@ constexpr DWORD PROVIDER_FLAGS = CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET;
 // One provider for the process. Acquiring one costs milliseconds, a digest of the whole
 // key block tens of microseconds; a verify-context provider holds no keys, so every
 // digest on every thread can share it (each makes its own hash object). A failed
-// acquisition is tried again by the next digest. Released when the module unloads.
+// acquisition is tried again by the next digest. Released only when the module is
+// unloaded by FreeLibrary: it has no destructor, because at process exit the provider's
+// library may be gone before this one is told.
 class GSharedProvider
 {
 public:
     constexpr GSharedProvider() noexcept = default;
-    ~GSharedProvider()
-    {
-        if (m_pProv != nullptr)
-            CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(m_pProv), 0);
-    }
     GSharedProvider(const GSharedProvider&) = delete;
     GSharedProvider& operator=(const GSharedProvider&) = delete;
 
@@ -55,11 +53,19 @@ public:
         return reinterpret_cast<HCRYPTPROV>(pProv);
     }
 
+    void Release() noexcept
+    {
+        void* pProv = InterlockedExchangePointer(&m_pProv, nullptr);
+        if (pProv != nullptr)
+            CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(pProv), 0);
+    }
+
 private:
     void* volatile m_pProv = nullptr;
 };
 
 GSharedProvider g_provider;
+static_assert(std::is_trivially_destructible<GSharedProvider>::value, "nothing may run for it at process exit");
 
 class GCryptHash
 {
@@ -215,6 +221,11 @@ HRESULT Md5Hex(const void* pBytes, DWORD nBytes, wchar_t (&szHex)[33]) noexcept
     }
     szHex[32] = L'\0';
     return S_OK;
+}
+
+void ReleaseSharedProvider() noexcept
+{
+    g_provider.Release();
 }
 
 HRESULT CommandKey(_Command* pCommand, BSTR* pbstrKey)

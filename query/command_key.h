@@ -11,6 +11,10 @@
 // E_FAIL, without error information, when the cryptographic provider fails.
 HRESULT Md5Hex(const void* pBytes, DWORD nBytes, wchar_t (&szHex)[33]) noexcept;
 
+// Gives back the provider that Md5Hex acquired on first use, if any. Only the module's
+// unload calls it, when no digest can run.
+void ReleaseSharedProvider() noexcept;
+
 // A new BSTR of 32 hexadecimal digits in *pbstrKey, or a failure: the ADO call's own, or
 // E_FAIL reported with the source "Orrisdale" for a command that the key cannot take.
 HRESULT CommandKey(_Command* pCommand, BSTR* pbstrKey);

@@ -145,50 +145,56 @@ GBodyOutcome CheckMemoryLength(uint64_t nLength)
     return GBodyOutcome();
 }
 
-// A body up to this size is received straight into its final storage. A longer one is
-// gathered in pieces of this size as its bytes arrive and copied once at the end: a
-// reply that announces gigabytes and sends a few bytes then makes the host commit no
-// more than one piece ahead of what the server has really sent.
+// A body up to this size is received straight into its final storage, allocated when
+// the head arrives.
 constexpr size_t DIRECT_BODY_BYTES = 64 << 20;
+// A longer one is first gathered in pieces of this size, each taken only when the bytes
+// before it have arrived, until 1/GATHER_SHARE of it is there. Only then is its final
+// storage allocated; the pieces move in, each freed as soon as it is copied, and the
+// rest is received straight into place. A genuine value so peaks at its own size plus
+// a fifth, while a reply that announces far more than it sends commits at most about
+// GATHER_SHARE + 1 times the bytes that arrived, plus one direct body.
+constexpr size_t GATHER_PIECE_BYTES = 8 << 20;
+constexpr size_t GATHER_SHARE = 5;
 
 // Receives n bytes into the storage that fnAllocate() makes for all of them (nullptr:
 // none to be had).
 template <class F>
 GBodyOutcome ReceiveBody(GBodySource& source, size_t n, F fnAllocate)
 {
-    if (n <= DIRECT_BODY_BYTES)
-    {
-        char* p = fnAllocate();
-        if (p == nullptr)
-            return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
-        return source.Fill(p, n) ? GBodyOutcome() : Failure(E_HTTP, MSG_HTTP);
-    }
     std::vector<std::unique_ptr<char[]>> vecPieces;
-    try
+    size_t nGathered = 0;
+    if (n > DIRECT_BODY_BYTES)
     {
-        vecPieces.reserve(n / DIRECT_BODY_BYTES + 1);
-        for (size_t nDone = 0; nDone < n; nDone += DIRECT_BODY_BYTES)
+        try
         {
-            const size_t nPiece = std::min(n - nDone, DIRECT_BODY_BYTES);
-            vecPieces.emplace_back(new char[nPiece]);
-            if (!source.Fill(vecPieces.back().get(), nPiece))
-                return Failure(E_HTTP, MSG_HTTP);
+            vecPieces.reserve(n / GATHER_SHARE / GATHER_PIECE_BYTES + 1);
+            while (nGathered < n / GATHER_SHARE)
+            {
+                const size_t nPiece = std::min(n - nGathered, GATHER_PIECE_BYTES);
+                vecPieces.emplace_back(new char[nPiece]);
+                if (!source.Fill(vecPieces.back().get(), nPiece))
+                    return Failure(E_HTTP, MSG_HTTP);
+                nGathered += nPiece;
+            }
         }
-    }
-    catch (const std::bad_alloc&)
-    {
-        return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+        catch (const std::bad_alloc&)
+        {
+            return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
+        }
     }
     char* p = fnAllocate();
     if (p == nullptr)
         return Failure(E_OUTOFMEMORY, MSG_OUT_OF_MEMORY);
-    for (size_t i = 0; i < vecPieces.size(); ++i)
+    size_t nDone = 0;
+    for (std::unique_ptr<char[]>& pPiece : vecPieces)
     {
-        const size_t nDone = i * DIRECT_BODY_BYTES;
-        std::memcpy(p + nDone, vecPieces[i].get(), std::min(n - nDone, DIRECT_BODY_BYTES));
-        vecPieces[i].reset();   // the copy's peak stays near the body's own size
+        const size_t nPiece = std::min(n - nDone, GATHER_PIECE_BYTES);
+        std::memcpy(p + nDone, pPiece.get(), nPiece);
+        pPiece.reset();
+        nDone += nPiece;
     }
-    return GBodyOutcome();
+    return source.Fill(p + nDone, n - nDone) ? GBodyOutcome() : Failure(E_HTTP, MSG_HTTP);
 }
 
 GBodyOutcome ReadString(GBodySource& source, uint64_t nLength, VARIANT* pValue)

@@ -35,9 +35,9 @@ void RemoveSettings()
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, g_szSettingsKey, nView, 0);
 }
 
-// The module reads its limits once, when it loads: they exist just for that moment, so
-// that no other test program in the same prefix ever finds them. 400 ms keeps the run
-// quick and is far more than any loopback exchange needs.
+// The module reads its limits once, at the first Open in the process: they exist just
+// for that moment, so that no other test program in the same prefix ever finds them.
+// 400 ms keeps the run quick and is far more than any loopback exchange needs.
 class GLimitedModule : public testing::Environment
 {
 public:
@@ -46,7 +46,9 @@ public:
         RemoveSettings();
         for (const wchar_t* szName : {L"ConnectTimeout", L"SendTimeout", L"ReceiveTimeout"})
             WriteLimit(szName, 400);
-        GHarbinetModule::Instance();
+        IHarbinet* pHarbinet = GHarbinetModule::Instance().CreateHarbinet();
+        pHarbinet->Open(nullptr);
+        pHarbinet->Release();
         RemoveSettings();
     }
 };
@@ -205,7 +207,9 @@ TEST_F(TimeLimitTest, ListenerThatNeverAnswersEndsOpenWithConnectTimedOut)
 {
     GDeafListener listener;
     ASSERT_TRUE(listener.Fill());
+    const DWORD nStart = GetTickCount();
     EXPECT_TRUE(IsReported(Open(listener.Url()), "0x80040205", L"Connect timed out."));
+    EXPECT_GE(GetTickCount() - nStart, 350u);   // the whole limit, less the clock's steps; never an upper bound
     // A refused connect stays what it was.
     EXPECT_TRUE(IsReported(Open("http://127.0.0.1:" + std::to_string(FindClosedPort()) + "/"), "0x80040205",
                            L"Connect error."));

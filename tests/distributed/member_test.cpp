@@ -168,4 +168,19 @@ TEST_F(MemberTest, ExecuteRefusesWhatIsNoCommandBeforeAnyConnection)
     EXPECT_EQ(0, m_server.Connections());
 }
 
+// An empty cookie routes every name to the entry of hash 0 ("a" alone picks the second).
+TEST_F(MemberTest, AnEmptyCookieSendsEveryNameToOneEntry)
+{
+    IHarbinet* pHarbinet = OpenOn(FakeUrl("/e0/") + L";" + FakeUrl("/e1/"));
+    m_server.Answer(g_szReplyOk)
+        .Answer("HTTP/1.1 200 OK\r\nx-result-code: 0\r\nset-cookie: \r\ncontent-length: 0\r\n\r\n")
+        .Answer(g_szReplyOk);
+    EXPECT_EQ(S_OK, pHarbinet->Noop(nullptr));
+    ASSERT_EQ(L"", CookieOf(pHarbinet).sText);
+    GTestBstr bstrName(L"a");
+    EXPECT_EQ(S_OK, pHarbinet->Noop(bstrName));
+    ASSERT_TRUE(m_server.WaitDone());
+    EXPECT_EQ(0u, m_server.Requests().back().rfind("POST /e0/nop HTTP/1.1\r\n", 0)) << m_server.Requests().back();
+}
+
 }   // namespace

@@ -17,6 +17,7 @@
 #include "tests/client/wire_test.h"
 #include "tests/distributed/real_servers.h"
 #include "tests/module/module_count.h"
+#include "tests/query/fake_ado.h"
 
 namespace
 {
@@ -142,6 +143,77 @@ TEST(ThreadTest, ThreadsShareOnePoolWhileAServerRestarts)
     }
 
     EXPECT_EQ(ClientConnections(servers), ModuleCount() - nModuleBefore);
+}
+
+// Nested calls leave four idle connections to one server. After it restarts, the next
+// call there closes all of them, not only the first it finds: none stays in CLOSE_WAIT,
+// and the objects behind them are gone.
+TEST(ThreadTest, AServerRestartLeavesNoIdleConnectionBehind)
+{
+    GRealServers servers;
+    if (!servers.IsConfigured())
+        GTEST_SKIP() << "HARBINET_DISTRIBUTED_PORT is not set";
+    GHangWatch hangWatch(120);
+    GAdoRegistration registration;
+    const int nEndsBefore = ClientConnections(servers);   // other pools' connections too
+    const LONG nModuleBefore = ModuleCount();
+    IHarbinet* pHarbinet = GHarbinetModule::Instance().CreateDistributed();
+    GTestBstr bstrList(servers.List(L"|8").c_str());
+    GTestBstr bstrCookie(L"kk");   // 214: every call goes to the second entry
+    pHarbinet->Open(bstrList);
+    pHarbinet->put_Cookie(bstrCookie);
+    int nDepth = 0;
+    GCallbackCommand* pCommand = nullptr;
+    const auto execute = [&] {
+        GTestBstr bstrName((L"nest" + std::to_wstring(nDepth)).c_str());
+        IDispatch* pRecordset = nullptr;
+        EXPECT_EQ(S_OK, pHarbinet->Execute(pCommand, bstrName, 1, &pRecordset));
+        pRecordset->Release();
+    };
+    pCommand = new GCallbackCommand([&] { if (++nDepth < 4) execute(); });
+    execute();
+    pCommand->Release();
+    EXPECT_EQ(nEndsBefore + 4, ClientConnections(servers));
+    ASSERT_TRUE(servers.Stop(1) && servers.Start(1));
+    EXPECT_EQ(S_OK, pHarbinet->Noop(nullptr));
+    EXPECT_EQ(nEndsBefore + 1, ClientConnections(servers));
+    EXPECT_EQ(0u, pHarbinet->Release());
+    EXPECT_EQ(1, ModuleCount() - nModuleBefore);   // the new connection, idle
+}
+
+// Twelve threads race for the idle connections of one entry. A connection taken by two
+// calls at once would mix their exchanges, so every call must read back its own value.
+TEST(ThreadTest, ThreadsOnOneEntryNeverShareAConnection)
+{
+    GRealServers servers;
+    if (!servers.IsConfigured())
+        GTEST_SKIP() << "HARBINET_DISTRIBUTED_PORT is not set";
+    GHangWatch hangWatch(120);
+    std::atomic<int> nWrong{0};
+    std::vector<std::thread> vecThreads;
+    for (int nThread = 0; nThread < 12; ++nThread)
+        vecThreads.emplace_back([&, nThread] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            IHarbinet* pHarbinet = GHarbinetModule::Instance().CreateDistributed();
+            GTestBstr bstrList((servers.Url(2) + L"|3").c_str());
+            GTestBstr bstrName((L"own" + std::to_wstring(nThread)).c_str());
+            pHarbinet->Open(bstrList);
+            for (int i = 0; i < 300; ++i)
+            {
+                VARIANT var = {};
+                var.vt = VT_I4;
+                var.lVal = i;
+                VARIANT_BOOL bFlag = VARIANT_FALSE;
+                if (pHarbinet->Set(bstrName, &var, 0, &bFlag) != S_OK || pHarbinet->Get(bstrName, &var, &bFlag) != S_OK
+                    || var.vt != VT_I4 || var.lVal != i)
+                    ++nWrong;
+            }
+            pHarbinet->Release();
+            CoUninitialize();
+        });
+    for (std::thread& thread : vecThreads)
+        thread.join();
+    EXPECT_EQ(0, nWrong);
 }
 
 }   // namespace

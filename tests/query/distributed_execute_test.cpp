@@ -3,6 +3,8 @@
 #include "tests/query/fake_ado.h"
 #include "tests/values/wire_fixture.h"
 
+#include <memory>
+
 namespace
 {
 // The "NoParameters" row of the generated key table.
@@ -98,6 +100,42 @@ TEST_F(DistributedExecuteTest, CommandThatCannotBeKeyedTakesNoConnection)
     EXPECT_EQ(0, pCommand->m_nExecutions);
     EXPECT_EQ(0u, pCommand->Release());
     EXPECT_EQ(0, m_aServers[0].Connections() + m_aServers[1].Connections());
+}
+
+// Close, or Close and Open on another list, from inside a forwarded Execute: the call
+// ends on the pool it began on (whose limit 0 closes the connection), and only the next
+// call sees the change. "r" (114) picks the first server.
+TEST_F(DistributedExecuteTest, CloseOrOpenDuringAForwardedCallTakesEffectForTheNextCall)
+{
+    GTestBstr bstrList(WidenAscii(m_aServers[0].Url() + ";" + m_aServers[1].Url() + "|0").c_str());
+    GTestBstr bstrName(L"r");
+    for (const bool bReopen : {false, true})
+    {
+        auto pOther = std::make_unique<GFakeServer>();
+        GTestBstr bstrOther(WidenAscii(pOther->Url() + "|1").c_str());
+        GCallbackCommand* pCommand = new GCallbackCommand([&] {
+            m_pObject->Close();
+            if (bReopen)
+                m_pObject->Open(bstrOther);
+        });
+        m_aServers[0].Answer(REPLY_DONE).Answer(REPLY_NOT_FOUND).Answer(REPLY_STORED);
+        pOther->Answer(REPLY_DONE).Answer(REPLY_DONE);
+        IDispatch* pRecordset = nullptr;
+        EXPECT_EQ(S_OK, m_pObject->Execute(pCommand, bstrName, 30, &pRecordset));
+        EXPECT_EQ(bReopen ? 2 : 1, m_aServers[0].WaitClientCloses(bReopen ? 2 : 1));
+        EXPECT_EQ(bReopen ? S_OK : static_cast<HRESULT>(0x80040201), m_pObject->Noop(nullptr));
+        if (bReopen)
+        {
+            EXPECT_TRUE(pOther->WaitDone());
+            EXPECT_EQ((std::vector<std::string>{NopRequest(), NopRequest()}), pOther->Requests());
+            pOther.reset();   // the next checkout drops the idle connection, so the module may unload
+            EXPECT_TRUE(FAILED(m_pObject->Noop(nullptr)));
+        }
+        EXPECT_EQ(0u, pRecordset->Release());
+        EXPECT_EQ(0u, pCommand->Release());
+        m_pObject->Close();
+        EXPECT_EQ(S_OK, m_pObject->Open(bstrList));
+    }
 }
 
 }   // namespace

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,20 @@ public:
 private:
     BSTR m_bstrText;
     std::string m_sRows;
+};
+
+// A command whose Execute first calls back, as an ADO event or a pumped message may.
+class GCallbackCommand : public GFakeCommand
+{
+public:
+    explicit GCallbackCommand(std::function<void()> fn) : GFakeCommand(L"SELECT 1", "one"), m_fn(std::move(fn)) {}
+    HRESULT STDMETHODCALLTYPE Execute(VARIANT* pAffected, VARIANT* pParameters, long nOptions,
+                                      _ADORecordset** ppRecordset) override
+    {
+        m_fn();
+        return GFakeCommand::Execute(pAffected, pParameters, nOptions, ppRecordset);
+    }
+    std::function<void()> m_fn;
 };
 
 // A result set whose rows are one text. It saves itself as "FAKERS:" and the text.

@@ -212,7 +212,9 @@ void GFakeServer::RunScript()
 {
     for (;;)
     {
-        GStep step;
+        // Run in place: a deque keeps its elements where they are while steps are added,
+        // and a large reply then exists once, until the server goes.
+        const GStep* pStep = nullptr;
         bool bStep = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -220,7 +222,7 @@ void GFakeServer::RunScript()
                 return;
             bStep = m_nStepsDone < m_vecSteps.size();
             if (bStep)
-                step = m_vecSteps[m_nStepsDone];
+                pStep = &m_vecSteps[m_nStepsDone];
         }
         try
         {
@@ -229,7 +231,7 @@ void GFakeServer::RunScript()
                 PollConnections();
                 continue;
             }
-            RunStep(step);
+            RunStep(*pStep);
         }
         catch (...)
         {

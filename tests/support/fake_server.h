@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -132,7 +133,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<GStep> m_vecSteps;
+    std::deque<GStep> m_vecSteps;
     size_t m_nStepsDone = 0;
     std::vector<std::string> m_vecRequests;
     std::string m_sReceived;

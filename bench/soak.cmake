@@ -1,0 +1,2 @@
+# The soak: many mixed calls in one process against two servers, memory and handles watched.
+harbinet_bench(soak_bench soak_bench.cpp)
