@@ -10,19 +10,22 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # One source makes a 64-bit and a 32-bit module (the toolchain file chooses); this is
 # where the two builds differ: the type library's system kind, wine's own library folder
-# that matches it, and the folder of the system programs (cscript, regsvr32, msiexec)
-# that a host of that width runs from.
+# that matches it, the folder of the system programs (cscript, regsvr32, msiexec) that a
+# host of that width runs from, and a default test port that keeps the two test runs
+# apart (each uses up to ten ports above it).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(HARBINET_ARCH x64)
     set(WIDL_TARGET -m64 --win64)
     set(WINE_DLL_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
     set(HARBINET_WINE_SYSTEM_DIR system32)
+    set(HARBINET_DEFAULT_TEST_PORT 18177)
     set(HARBINET_MODULE_LINK_OPTIONS)
 else()
     set(HARBINET_ARCH x86)
     set(WIDL_TARGET -m32 --win32)
     set(WINE_DLL_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
     set(HARBINET_WINE_SYSTEM_DIR syswow64)
+    set(HARBINET_DEFAULT_TEST_PORT 18197)
     # The entry points are __stdcall, decorated in 32 bits; the .def file names them bare.
     set(HARBINET_MODULE_LINK_OPTIONS -Wl,--enable-stdcall-fixup)
 endif()

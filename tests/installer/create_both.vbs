@@ -14,7 +14,7 @@ End Sub
 
 ' The object's type name comes through the module's own dispatch frame: proof that the
 ' module behind the ProgID was loaded and runs.
-Dim sProgId, obj, value, bFound
+Dim sProgId, obj, value
 On Error Resume Next
 For Each sProgId In Array("Harbinet", "Harbinet.Distributed")
     Err.Clear
@@ -22,16 +22,10 @@ For Each sProgId In Array("Harbinet", "Harbinet.Distributed")
     Set obj = CreateObject(sProgId)
     Ok Err.Number = 0, "CreateObject(""" & sProgId & """) raised " & Hex(Err.Number) & " " & Err.Description
     Ok TypeName(obj) = "IHarbinet", sProgId & ": type name """ & TypeName(obj) & """"
-    If WScript.Arguments.Count = 3 And nFailures = 0 Then
-        Err.Clear
+    If WScript.Arguments.Count = 3 Then
         obj.Open WScript.Arguments(0)
-        If WScript.Arguments(1) = "store" Then
-            obj.Set "msi." & sProgId, WScript.Arguments(2)
-        Else
-            value = Empty
-            bFound = obj.Get("msi." & sProgId, value)
-            Ok bFound And value = WScript.Arguments(2), sProgId & ": read back """ & value & """"
-        End If
+        If WScript.Arguments(1) = "store" Then obj.Set "msi." & sProgId, WScript.Arguments(2)
+        If WScript.Arguments(1) = "check" Then Ok obj.Get("msi." & sProgId, value) And value = WScript.Arguments(2), sProgId & ": read """ & value & """"
         Ok Err.Number = 0, sProgId & ": raised " & Hex(Err.Number) & " " & Err.Description
     End If
 Next

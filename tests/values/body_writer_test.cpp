@@ -83,7 +83,7 @@ TEST_F(BodyWriterTest, EveryScalarTypeGoesOutAsItsWholeVariantImage)
         EXPECT_EQ(VARIANT_TRUE, bSet);
         const std::vector<std::string> vecRequests = Requests();
         ASSERT_FALSE(vecRequests.empty());
-        EXPECT_EQ(SetRequest("v", scalar.szType, "24", ImageKept(Bytes(scalar.szImage))), vecRequests.back());
+        EXPECT_EQ(SetRequest("v", scalar.szType, "24", Bytes(scalar.szImage)), vecRequests.back());
         EXPECT_EQ(sBefore, ImageOf(var)) << "the caller's value is only read";
     }
 }

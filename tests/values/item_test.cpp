@@ -21,7 +21,7 @@ TEST_F(ItemTest, PutItemStoresWithTimeoutZero)
     VARIANT var = PatternedVariant(VT_I4);
     var.lVal = 7;
     EXPECT_EQ(S_OK, m_pObject->put_Item(&varName, &var));
-    EXPECT_EQ(std::vector<std::string>{SetRequest("key", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)), "0")}, Requests());
+    EXPECT_EQ(std::vector<std::string>{SetRequest("key", "3", "24", Bytes(IMAGE_SEVEN), "0")}, Requests());
     ExpectOpen();
 }
 
@@ -162,7 +162,7 @@ TEST_F(ItemTest, DefaultMemberStoresAndFetchesThroughDispatch)
     pDispatch->Release();
     EXPECT_EQ(VT_I4, varResult.vt);
     EXPECT_EQ(7, varResult.lVal);
-    EXPECT_EQ((std::vector<std::string>{SetRequest("key", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)), "0"), GetRequest("key")}),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("key", "3", "24", Bytes(IMAGE_SEVEN), "0"), GetRequest("key")}),
               Requests());
 }
 }

@@ -80,8 +80,7 @@ protected:
         m_sPrefix = std::wstring(L"roundtrip.") + std::wstring(pInfo->name(), pInfo->name() + strlen(pInfo->name())) + L".";
         // "store" only stores and "fetch" only fetches what a run with "store" left, so
         // that a module of one width can read back what one of the other width stored.
-        const char* szPhase = std::getenv("HARBINET_ROUND_TRIP_PHASE");
-        const std::string sPhase = szPhase == nullptr ? "" : szPhase;
+        const std::string sPhase = std::getenv("HARBINET_ROUND_TRIP_PHASE") ? std::getenv("HARBINET_ROUND_TRIP_PHASE") : "";
         m_bStores = sPhase != "fetch";
         m_bFetches = sPhase != "store";
     }
@@ -138,8 +137,7 @@ TEST_F(RoundTripTest, EveryScalarTypeComesBackBitForBit)
     for (VARTYPE vt : aTypes)
     {
         SCOPED_TRACE(vt);
-        // The tail that a 32-bit VARIANT lacks stays zero, so that both widths hold the
-        // same value and read back each other's.
+        // Zero where a 32-bit VARIANT ends, so that both widths hold the same value.
         VARIANT var;
         std::string sBytes = RandomBytes(random, 24);
         sBytes.replace(16, 8, 8, '\0');
@@ -297,10 +295,7 @@ TEST_F(RoundTripTest, DispatchStreamComesBackIntoAnUnknownStream)
     GTestVariant var;
     var.vt = VT_DISPATCH;
     var.pdispVal = static_cast<IDispatch*>(pStream);
-    if (m_bStores)
-        Store(L"stream", var);
-    if (!m_bFetches)
-        return;
+    Store(L"stream", var);
     GTestStream* pTarget = new GTestStream();
     GTestVariant varBack;
     varBack.vt = VT_UNKNOWN;

@@ -63,7 +63,7 @@ TEST_F(SetTest, TimeoutLeftOutThroughDispatchGoesOutAsZero)
     pDispatch->Release();
     EXPECT_EQ(VT_BOOL, varResult.vt);
     EXPECT_EQ(VARIANT_TRUE, varResult.boolVal);
-    EXPECT_EQ(std::vector<std::string>{SetRequest("v", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)), "0")}, Requests());
+    EXPECT_EQ(std::vector<std::string>{SetRequest("v", "3", "24", Bytes(IMAGE_SEVEN), "0")}, Requests());
 }
 
 TEST_F(SetTest, TimeoutGoesOutAsSignedDecimal)
@@ -73,8 +73,8 @@ TEST_F(SetTest, TimeoutGoesOutAsSignedDecimal)
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(L"v", var, 2147483647, &bSet));
     EXPECT_EQ(S_OK, Set(L"v", var, 60, &bSet));
-    EXPECT_EQ((std::vector<std::string>{SetRequest("v", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)), "2147483647"),
-                                        SetRequest("v", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)), "60")}),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("v", "3", "24", Bytes(IMAGE_SEVEN), "2147483647"),
+                                        SetRequest("v", "3", "24", Bytes(IMAGE_SEVEN), "60")}),
               Requests());
 }
 
@@ -85,8 +85,8 @@ TEST_F(SetTest, NullAndEmptyNamesSendAnEmptyNameLine)
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, m_pObject->Set(nullptr, &var, 0, &bSet));
     EXPECT_EQ(S_OK, Set(L"", var, 0, &bSet));
-    EXPECT_EQ((std::vector<std::string>{SetRequest("", "3", "24", ImageKept(Bytes(IMAGE_SEVEN))),
-                                        SetRequest("", "3", "24", ImageKept(Bytes(IMAGE_SEVEN)))}),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("", "3", "24", Bytes(IMAGE_SEVEN)),
+                                        SetRequest("", "3", "24", Bytes(IMAGE_SEVEN))}),
               Requests());
 }
 
@@ -212,7 +212,7 @@ TEST_F(SetTest, LongNameThatFitsTheHeadIsSent)
     const std::wstring sName(8000, L'n');
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(sName.c_str(), var, 0, &bSet));
-    EXPECT_EQ(std::vector<std::string>{SetRequest(std::string(8000, 'n').c_str(), "3", "24", ImageKept(Bytes(IMAGE_SEVEN)))},
+    EXPECT_EQ(std::vector<std::string>{SetRequest(std::string(8000, 'n').c_str(), "3", "24", Bytes(IMAGE_SEVEN))},
               Requests());
 }
 

@@ -60,9 +60,9 @@ TEST_F(VariantArrayTest, ThreeElementsGoOutAsFourRequests)
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(L"list", var, 30, &bSet));
     EXPECT_EQ(VARIANT_TRUE, bSet);
-    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", ImageKept(Bytes(IMAGE_ONE)), "30"),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", Bytes(IMAGE_ONE), "30"),
                                         SetRequest("list(1)", "8", "2", Bytes("62 00"), "30"),
-                                        SetRequest("list(2)", "11", "24", ImageKept(Bytes(IMAGE_TRUE)), "30"),
+                                        SetRequest("list(2)", "11", "24", Bytes(IMAGE_TRUE), "30"),
                                         SetRequest("list", "8204", "4", Bytes("03 00 00 00"), "30")}),
               Requests());
     ExpectOpen();
@@ -77,8 +77,8 @@ TEST_F(VariantArrayTest, LowerBoundOneIsStoredFromPositionZero)
     ElementOf(var, 1) = True();
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(L"a", var, 0, &bSet));
-    EXPECT_EQ((std::vector<std::string>{SetRequest("a(0)", "3", "24", ImageKept(Bytes(IMAGE_ONE))),
-                                        SetRequest("a(1)", "11", "24", ImageKept(Bytes(IMAGE_TRUE))),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("a(0)", "3", "24", Bytes(IMAGE_ONE)),
+                                        SetRequest("a(1)", "11", "24", Bytes(IMAGE_TRUE)),
                                         SetRequest("a", "8204", "4", Bytes("02 00 00 00"))}),
               Requests());
 }
@@ -109,7 +109,7 @@ TEST_F(VariantArrayTest, NestedArraysAreStoredUnderNamesOfEveryLevel)
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(L"list", var, 0, &bSet));
     EXPECT_EQ(VARIANT_TRUE, bSet);
-    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", ImageKept(Bytes(IMAGE_ONE))),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", Bytes(IMAGE_ONE)),
                                         SetRequest("list(1)(0)", "8", "2", Bytes("78 00")),
                                         SetRequest("list(1)(1)", "8204", "4", Bytes("00 00 00 00")),
                                         SetRequest("list(1)(2)", "8209", "1", Bytes("FF")),
@@ -131,8 +131,8 @@ TEST_F(VariantArrayTest, ElementNotStoredStopsTheStoreAndCloses)
     EXPECT_EQ(S_OK, Set(L"list", var, 0, &bSet));
     EXPECT_EQ(VARIANT_FALSE, bSet);
     EXPECT_EQ(L"", TakeErrorInfo().sDescription);
-    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", ImageKept(Bytes(IMAGE_ONE))),
-                                        SetRequest("list(1)", "11", "24", ImageKept(Bytes(IMAGE_TRUE)))}),
+    EXPECT_EQ((std::vector<std::string>{SetRequest("list(0)", "3", "24", Bytes(IMAGE_ONE)),
+                                        SetRequest("list(1)", "11", "24", Bytes(IMAGE_TRUE))}),
               Requests());
     ExpectClosed();
 }
@@ -165,7 +165,7 @@ TEST_F(VariantArrayTest, ElementWithoutBodyFormStopsTheStoreAfterTheElementsBefo
     VARIANT_BOOL bSet = VARIANT_FALSE;
     ExpectFailure(HR_VALUE_TYPE, L"Invalid value type.", Set(L"list", var, 0, &bSet));
     ElementOf(var, 1).vt = VT_EMPTY;
-    EXPECT_EQ(std::vector<std::string>{SetRequest("list(0)", "3", "24", ImageKept(Bytes(IMAGE_ONE)))}, Requests());
+    EXPECT_EQ(std::vector<std::string>{SetRequest("list(0)", "3", "24", Bytes(IMAGE_ONE))}, Requests());
     ExpectClosed();
 }
 
@@ -179,7 +179,7 @@ TEST_F(VariantArrayTest, ElementNameOf255UnitsIsSent)
     VARIANT_BOOL bSet = VARIANT_FALSE;
     EXPECT_EQ(S_OK, Set(sName.c_str(), var, 0, &bSet));
     const std::string sNarrow(252, 'n');
-    EXPECT_EQ((std::vector<std::string>{SetRequest((sNarrow + "(0)").c_str(), "3", "24", ImageKept(Bytes(IMAGE_ONE))),
+    EXPECT_EQ((std::vector<std::string>{SetRequest((sNarrow + "(0)").c_str(), "3", "24", Bytes(IMAGE_ONE)),
                                         SetRequest(sNarrow.c_str(), "8204", "4", Bytes("01 00 00 00"))}),
               Requests());
 }
