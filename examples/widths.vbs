@@ -2,6 +2,9 @@
 ' them back (or the other way round). Each host loads the harbinet.dll of its own width:
 ' the 64-bit cscript in System32 the 64-bit module, the 32-bit cscript in SysWOW64 the
 ' 32-bit one. Both send the same bytes, so either reads what the other stored.
+' Office works the same way: VBA in 32-bit Office loads the 32-bit DLL, in 64-bit Office
+' the 64-bit one, with the same CreateObject("Harbinet") in both; so does IIS, whose
+' application pools with "Enable 32-bit applications" run 32-bit.
 ' Usage: cscript //nologo widths.vbs <server URL> store|show
 Option Explicit
 
