@@ -23,6 +23,8 @@ SECOND_PID=$!
 cleanup() {
     kill "$SERVER_PID" "$SECOND_PID" 2>/dev/null || true
     wait "$SERVER_PID" "$SECOND_PID" 2>/dev/null || true
+    # The tests share this prefix; their registration checks expect no 32-bit registration.
+    "$WINE_RUN" 'C:\windows\syswow64\regsvr32.exe' /s /u "$DLL32" 2>/dev/null || true
     "$WINE_RUN" --stop-server 2>/dev/null || true
 }
 trap cleanup EXIT
