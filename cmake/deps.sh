@@ -42,7 +42,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     if ! apt-get install -y -q "${missing[@]}"; then
         # The i386 libraries must match their amd64 twins version for version; when the
         # security suite's i386 list could not be read, only the release's own versions
-        # pair up, so those are taken instead.
+        # pair up, so those are taken instead. An amd64 library already installed from
+        # the security suite then still needs its release version named beside its i386
+        # twin (apt-get install -t <codename> --allow-downgrades NAME=V NAME:i386=V).
         codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         apt-get install -y -q -t "$codename" "${missing[@]}"
     fi
