@@ -329,8 +329,10 @@ private:
         VariantInit(&var);
         var.vt = VT_I4;
         var.lVal = 123456;
-        const std::string sRequest =
-            SetHead("bench.scalar", VT_I4, 24) + std::string(reinterpret_cast<const char*>(&var), sizeof(var));
+        // The image on the wire is 24 bytes whatever the width; a 32-bit VARIANT fills 16.
+        std::string sImage(reinterpret_cast<const char*>(&var), sizeof(var));
+        sImage.resize(24, '\0');
+        const std::string sRequest = SetHead("bench.scalar", VT_I4, 24) + sImage;
         char aBody[64];
         return Compare(
             "Set scalar", 16, [&] { return Set(L"bench.scalar", var); },

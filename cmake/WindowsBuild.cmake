@@ -8,21 +8,42 @@ if(NOT CMAKE_BUILD_TYPE)
 endif()
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
+# One source makes a 64-bit and a 32-bit module (the toolchain file chooses); this is
+# where the two builds differ: the type library's system kind, wine's own library folder
+# that matches it, the folder of the system programs (cscript, regsvr32, msiexec) that a
+# host of that width runs from, and a default test port that keeps the two test runs
+# apart (each uses up to ten ports above it).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(HARBINET_ARCH x64)
+    set(WIDL_TARGET -m64 --win64)
+    set(WINE_DLL_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+    set(HARBINET_WINE_SYSTEM_DIR system32)
+    set(HARBINET_DEFAULT_TEST_PORT 18177)
+    set(HARBINET_MODULE_LINK_OPTIONS)
+else()
+    set(HARBINET_ARCH x86)
+    set(WIDL_TARGET -m32 --win32)
+    set(WINE_DLL_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+    set(HARBINET_WINE_SYSTEM_DIR syswow64)
+    set(HARBINET_DEFAULT_TEST_PORT 18197)
+    # The entry points are __stdcall, decorated in 32 bits; the .def file names them bare.
+    set(HARBINET_MODULE_LINK_OPTIONS -Wl,--enable-stdcall-fixup)
+endif()
+
 find_program(WIDL x86_64-w64-mingw32-widl REQUIRED)
 set(WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(WINE_DLL_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 set(GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GENERATED_DIR})
 
 set(IDL_FILE ${CMAKE_SOURCE_DIR}/dispatch/harbinet.idl)
 add_custom_command(
     OUTPUT ${GENERATED_DIR}/harbinet.tlb
-    COMMAND ${WIDL} -m64 --win64 -I ${WINE_IDL_DIR} -L ${WINE_DLL_DIR} -t -o ${GENERATED_DIR}/harbinet.tlb ${IDL_FILE}
+    COMMAND ${WIDL} ${WIDL_TARGET} -I ${WINE_IDL_DIR} -L ${WINE_DLL_DIR} -t -o ${GENERATED_DIR}/harbinet.tlb ${IDL_FILE}
     DEPENDS ${IDL_FILE}
     COMMENT "Type library from harbinet.idl")
 add_custom_command(
     OUTPUT ${GENERATED_DIR}/harbinet_h.h
-    COMMAND ${WIDL} -m64 --win64 -I ${WINE_IDL_DIR} -h -H ${GENERATED_DIR}/harbinet_h.h ${IDL_FILE}
+    COMMAND ${WIDL} ${WIDL_TARGET} -I ${WINE_IDL_DIR} -h -H ${GENERATED_DIR}/harbinet_h.h ${IDL_FILE}
     DEPENDS ${IDL_FILE}
     COMMENT "Interface header from harbinet.idl")
 add_custom_target(harbinet_idl DEPENDS ${GENERATED_DIR}/harbinet.tlb ${GENERATED_DIR}/harbinet_h.h)
@@ -84,6 +105,7 @@ enable_language(RC)
 function(harbinet_module name)
     add_library(${name} SHARED ${ARGN} ${CMAKE_SOURCE_DIR}/module/harbinet.def)
     set_target_properties(${name} PROPERTIES PREFIX "")
+    target_link_options(${name} PRIVATE ${HARBINET_MODULE_LINK_OPTIONS})
     # Whole archive: the entry points live in the static library and nothing else pulls them in.
     target_link_libraries(${name} PRIVATE -Wl,--whole-archive harbinet_core -Wl,--no-whole-archive harbinet_options ${HARBINET_LIBS})
 endfunction()
@@ -92,21 +114,28 @@ harbinet_module(harbinet dispatch/harbinet.rc)
 # The same module without its type library: it must refuse to load.
 harbinet_module(harbinet_notlb)
 
-# The installer, built beside the module it carries (wixl looks for its files there).
+# The installer carries both modules and is made by the 64-bit build, beside its own
+# module (wixl looks for its files there); the 32-bit module comes from the 32-bit build.
 # Each version gets its own product code, the same one on every build of that version,
 # so that a package of the same version can always remove what another one installed.
-find_program(WIXL wixl REQUIRED)
-string(UUID HARBINET_PRODUCT_CODE NAMESPACE 8DE8CD31-729C-48D0-8794-6D52E824D05A
-       NAME "Harbinet ${PROJECT_VERSION}" TYPE SHA1 UPPER)
-set(HARBINET_MSI ${CMAKE_BINARY_DIR}/harbinet.msi)
-add_custom_command(
-    OUTPUT ${HARBINET_MSI}
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
-    COMMAND ${WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ProductCode=${HARBINET_PRODUCT_CODE}
-            -o ${HARBINET_MSI} $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
-    DEPENDS harbinet $<TARGET_FILE:harbinet> ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs
-    COMMENT "harbinet.msi")
-add_custom_target(harbinet_msi ALL DEPENDS ${HARBINET_MSI})
+if(HARBINET_ARCH STREQUAL x64)
+    set(HARBINET_DLL32 ${CMAKE_BINARY_DIR}/../win32/bin/harbinet.dll CACHE FILEPATH
+        "The 32-bit harbinet.dll that the installer carries beside the 64-bit one")
+    find_program(WIXL wixl REQUIRED)
+    string(UUID HARBINET_PRODUCT_CODE NAMESPACE 8DE8CD31-729C-48D0-8794-6D52E824D05A
+           NAME "Harbinet ${PROJECT_VERSION}" TYPE SHA1 UPPER)
+    set(HARBINET_MSI ${CMAKE_BINARY_DIR}/harbinet.msi)
+    add_custom_command(
+        OUTPUT ${HARBINET_MSI}
+        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
+        COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:harbinet>/x86
+        COMMAND ${CMAKE_COMMAND} -E copy ${HARBINET_DLL32} $<TARGET_FILE_DIR:harbinet>/x86/harbinet.dll
+        COMMAND ${WIXL} -a x64 -D Version=${PROJECT_VERSION} -D ProductCode=${HARBINET_PRODUCT_CODE}
+                -o ${HARBINET_MSI} $<TARGET_FILE_DIR:harbinet>/harbinet.wxs
+        DEPENDS harbinet $<TARGET_FILE:harbinet> ${HARBINET_DLL32} ${CMAKE_SOURCE_DIR}/installer/harbinet.wxs
+        COMMENT "harbinet.msi")
+    add_custom_target(harbinet_msi ALL DEPENDS ${HARBINET_MSI})
+endif()
 
 # Every Windows program runs under wine in a private prefix inside this build folder.
 set(HARBINET_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)

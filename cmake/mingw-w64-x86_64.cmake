@@ -1,14 +1,4 @@
-# Cross toolchain for harbinet.dll: mingw-w64, x86_64, posix thread model (the tests need std::thread).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain for the 64-bit harbinet.dll.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(HARBINET_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

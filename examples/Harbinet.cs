@@ -1,10 +1,10 @@
 // Harbinet from C#: open, set, get, delete, the cookie, the distributed class and errors,
 // late bound through dynamic (Type.GetTypeFromProgID and Activator.CreateInstance).
 //
-// Build and run it on 64-bit Windows as a 64-bit program (a 32-bit one cannot load the
-// 64-bit harbinet.dll), once the DLL is registered (regsvr32 harbinet.dll, from an
-// administrator's prompt) and harbinet-server runs on both URLs. With the .NET Framework
-// compiler:
+// Build and run it on Windows once the DLL of the program's width is registered (the MSI
+// registers both) and harbinet-server runs on both URLs. A 64-bit program (x64, or AnyCPU
+// on 64-bit Windows) loads the 64-bit harbinet.dll; one built for x86 (/platform:x86, or
+// AnyCPU with "Prefer 32-bit") loads the 32-bit one. With the .NET Framework compiler:
 //
 //   %WINDIR%\Microsoft.NET\Framework64\v4.0.30319\csc.exe /platform:x64 /r:Microsoft.CSharp.dll Harbinet.cs
 //   Harbinet.exe [server URL [second server URL]]

@@ -4,9 +4,13 @@
 ' and errors, with a visit counter for each visitor.
 '
 ' Run it on 64-bit Windows with IIS and its Classic ASP feature:
-'   1. Register the DLL from an administrator's prompt: regsvr32 harbinet.dll
-'   2. The site's application pool must run 64-bit ("Enable 32-Bit Applications" False),
-'      or it cannot load the 64-bit harbinet.dll.
+'   1. Register the DLL of the application pool's width from an administrator's prompt.
+'      A pool with "Enable 32-Bit Applications" False runs 64-bit and loads the 64-bit DLL:
+'        %WINDIR%\System32\regsvr32 "C:\Program Files\Harbinet\harbinet.dll"
+'   2. A pool with "Enable 32-Bit Applications" True (needed when another component of
+'      the site exists only in 32 bits) runs 32-bit and loads the 32-bit DLL:
+'        %WINDIR%\SysWOW64\regsvr32 "C:\Program Files (x86)\Harbinet\harbinet.dll"
+'      The MSI installs and registers both. Pools of either width share one cache.
 '   3. Start harbinet-server on the two URLs, copy this page into the site and open
 '      http://localhost/harbinet.asp?server=http://127.0.0.1:8077/&server2=http://127.0.0.1:8078/
 '      (the parameters default to those two URLs).

@@ -1,7 +1,9 @@
 // Harbinet from JScript: open, set, get, delete, the cookie, the distributed class and errors.
 //
-// Run it with the 64-bit script host of Windows (or under wine) once harbinet.dll is
-// registered (regsvr32 harbinet.dll) and harbinet-server runs on both URLs:
+// Run it with a script host of Windows (or under wine) once harbinet.dll is registered
+// and harbinet-server runs on both URLs. %WINDIR%\System32\cscript.exe is 64-bit and
+// loads the 64-bit harbinet.dll; %WINDIR%\SysWOW64\cscript.exe is 32-bit and loads the
+// 32-bit one (each registered by the regsvr32 of the same folder, or both by the MSI):
 //
 //   cscript //nologo harbinet.js [server URL [second server URL]]
 //

@@ -1,9 +1,10 @@
 # Harbinet from PowerShell: open, set, get, delete, the cookie, the distributed class and errors.
 #
-# Run it on 64-bit Windows in a 64-bit PowerShell (Windows PowerShell 5.1 or PowerShell 7;
-# a 32-bit one cannot load the 64-bit harbinet.dll), once the DLL is registered
-# (regsvr32 harbinet.dll, from an administrator's prompt) and harbinet-server runs on
-# both URLs:
+# Run it in PowerShell (Windows PowerShell 5.1 or PowerShell 7) once the DLL of its width
+# is registered (the MSI registers both) and harbinet-server runs on both URLs. A 64-bit
+# PowerShell loads C:\Program Files\Harbinet\harbinet.dll; "Windows PowerShell (x86)"
+# (%WINDIR%\SysWOW64\WindowsPowerShell\v1.0\powershell.exe) loads the 32-bit
+# C:\Program Files (x86)\Harbinet\harbinet.dll:
 #
 #   powershell -ExecutionPolicy Bypass -File harbinet.ps1 [server URL [second server URL]]
 #

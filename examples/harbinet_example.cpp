@@ -3,8 +3,9 @@
 //
 // Build it with the header that widl makes from dispatch/harbinet.idl (harbinet_h.h) and
 // link ole32, oleaut32 and uuid; the project's Windows build does so (harbinet_example.exe
-// beside harbinet.dll). Run it once harbinet.dll is registered (regsvr32 harbinet.dll) and
-// harbinet-server runs on both URLs:
+// beside harbinet.dll; build/win32 makes the 32-bit program). Run it once the harbinet.dll
+// of the program's width is registered (regsvr32 harbinet.dll; a 32-bit program needs the
+// 32-bit DLL, registered by the regsvr32 in SysWOW64) and harbinet-server runs on both URLs:
 //
 //   harbinet_example.exe [server URL [second server URL]]
 //

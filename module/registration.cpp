@@ -1,6 +1,8 @@
 // DllRegisterServer and DllUnregisterServer: the registry entries of both classes.
 #include <windows.h>
 
+#include <cwchar>
+
 #include "common/reg_key.h"
 #include "module/module_state.h"
 
@@ -36,14 +38,31 @@ bool RegisterOneClass(const GClassEntry& entry) noexcept
         && keyServer.SetText(L"ThreadingModel", L"Apartment");
 }
 
+// The 32-bit and the 64-bit module each register their class ids in their own view of
+// the registry, but the ProgID keys are one for both views.
+constexpr REGSAM OTHER_VIEW = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+bool OtherViewRegisters(const GClassEntry& entry) noexcept
+{
+    constexpr const wchar_t* SERVER_SUBKEY = L"\\InProcServer32";
+    wchar_t szServerKey[64] = L"CLSID\\";
+    static_assert(6 + 38 + 15 < 64, "CLSID\\{class id}\\InProcServer32 fits");
+    std::wcscat(szServerKey, entry.szClassId);
+    std::wcscat(szServerKey, SERVER_SUBKEY);
+    GRegKey keyServer;
+    return keyServer.Open(HKEY_CLASSES_ROOT, szServerKey, KEY_QUERY_VALUE | OTHER_VIEW);
+}
+
 // Keys go deepest first, since a deletion removes only a key without subkeys; the
-// first step that fails leaves the rest in place.
+// first step that fails leaves the rest in place. The ProgID stays while the module of
+// the other width still registers the class: hosts of that width still create it by name.
 bool UnregisterOneClass(const GClassEntry& entry) noexcept
 {
     GRegKey keyProgId, keyClsid, keyClass;
     return keyProgId.Open(HKEY_CLASSES_ROOT, entry.szProgId, OPEN_ACCESS)
-        && keyProgId.DeleteSubKey(L"CLSID")
-        && RegDeleteKeyW(HKEY_CLASSES_ROOT, entry.szProgId) == ERROR_SUCCESS
+        && (OtherViewRegisters(entry)
+            || (keyProgId.DeleteSubKey(L"CLSID")
+                && RegDeleteKeyW(HKEY_CLASSES_ROOT, entry.szProgId) == ERROR_SUCCESS))
         && keyClsid.Open(HKEY_CLASSES_ROOT, L"CLSID", OPEN_ACCESS)
         && keyClass.Open(keyClsid.Get(), entry.szClassId, OPEN_ACCESS)
         && keyClass.DeleteSubKey(L"InProcServer32")

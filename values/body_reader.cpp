@@ -240,13 +240,12 @@ GBodyOutcome ReadScalar(GBodySource& source, int nType, uint64_t nLength, VARIAN
 {
     if (nLength != VARIANT_IMAGE_BYTES)
         return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
-    VARIANT varImage;
-    if (!source.Fill(reinterpret_cast<char*>(&varImage), sizeof(varImage)))
+    GVariantImage image;
+    if (!source.Fill(reinterpret_cast<char*>(image), sizeof(image)))
         return Failure(E_HTTP, MSG_HTTP);
-    if (varImage.vt != nType)
+    if ((image[0] | image[1] << 8) != nType)
         return Failure(E_CONTENT_TYPE, MSG_CONTENT_TYPE);
-    VariantClear(pValue);
-    std::memcpy(static_cast<void*>(pValue), &varImage, sizeof(varImage));
+    ReadVariantImage(image, pValue);
     return GBodyOutcome();
 }
 

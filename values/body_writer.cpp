@@ -18,7 +18,8 @@ HRESULT GValueBody::Prepare(VARIANT* pValue)
     switch (m_class)
     {
     case GValueClass::Scalar:
-        m_pMemory = pValue;
+        WriteVariantImage(*pValue, m_image);
+        m_pMemory = m_image;
         m_nLength = static_cast<long>(VARIANT_IMAGE_BYTES);
         return S_OK;
     case GValueClass::String:

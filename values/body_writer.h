@@ -45,6 +45,7 @@ private:
     int m_nType = 0;
     long m_nLength = 0;
     const void* m_pMemory = nullptr;
+    GVariantImage m_image = {};
     GComPtr<IStream> m_pStream;
     std::optional<GSafeArrayData> m_arrayData;
     ULONG m_nElements = 0;

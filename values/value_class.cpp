@@ -1,7 +1,24 @@
 // The type codes that have a body form, by class.
 #include "values/value_class.h"
 
-static_assert(sizeof(VARIANT) == VARIANT_IMAGE_BYTES, "the scalar body is the 64-bit VARIANT image");
+#include <cstddef>
+#include <cstring>
+
+static_assert(sizeof(VARIANT) <= VARIANT_IMAGE_BYTES, "a VARIANT fits the 64-bit image");
+static_assert(offsetof(VARIANT, llVal) == 8 && offsetof(VARIANT, decVal) == 0,
+              "the value sits where the 64-bit image has it");
+
+void WriteVariantImage(const VARIANT& var, GVariantImage& image) noexcept
+{
+    std::memcpy(image, &var, sizeof(VARIANT));
+    std::memset(image + sizeof(VARIANT), 0, VARIANT_IMAGE_BYTES - sizeof(VARIANT));
+}
+
+void ReadVariantImage(const GVariantImage& image, VARIANT* pValue) noexcept
+{
+    VariantClear(pValue);
+    std::memcpy(static_cast<void*>(pValue), image, sizeof(VARIANT));
+}
 
 GValueClass ClassifyValueType(int nType) noexcept
 {

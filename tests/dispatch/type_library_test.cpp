@@ -121,7 +121,8 @@ TEST_F(TypeLibraryTest, LibraryCarriesItsIdVersionLocaleAndSystem)
     ASSERT_EQ(S_OK, attr.Result());
     EXPECT_TRUE(IsEqualGUID(GuidOf(LIBID_TEXT), attr->guid));
     EXPECT_EQ(0x409u, attr->lcid);
-    EXPECT_EQ(SYS_WIN64, attr->syskind);
+    // The library is made for the module's own width.
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
     EXPECT_EQ(0, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     // The loader marks every library read from a file; the library itself sets none.
@@ -183,7 +184,7 @@ TEST_F(TypeLibraryTest, InterfaceHasElevenOwnMembersAndEighteenSlots)
     EXPECT_EQ(11, attr->cFuncs);
     EXPECT_EQ(0, attr->cVars);
     EXPECT_EQ(1, attr->cImplTypes);
-    EXPECT_EQ(18 * 8, attr->cbSizeVft);
+    EXPECT_EQ(18 * sizeof(void*), attr->cbSizeVft);
 }
 
 TEST_F(TypeLibraryTest, InterfaceDerivesFromTheStandardIDispatch)
@@ -214,7 +215,7 @@ TEST_F(TypeLibraryTest, MembersSitInTableOrderWithTheirDispids)
         SCOPED_TRACE(testing::Message() << "position " << 7 + i);
         EXPECT_EQ(expected.nMemberId, desc->memid);
         EXPECT_EQ(expected.nInvokeKind, desc->invkind);
-        EXPECT_EQ(static_cast<SHORT>((7 + i) * 8), desc->oVft);
+        EXPECT_EQ(static_cast<SHORT>((7 + i) * sizeof(void*)), desc->oVft);
         EXPECT_EQ(FUNC_PUREVIRTUAL, desc->funckind);
         EXPECT_EQ(CC_STDCALL, desc->callconv);
         EXPECT_EQ(VT_HRESULT, desc->elemdescFunc.tdesc.vt);

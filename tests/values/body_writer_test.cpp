@@ -102,7 +102,7 @@ TEST_F(BodyWriterTest, BoolTrueHasTypeElevenAndAllBitsSet)
                                        "x-param-name: flag\r\n"
                                        "x-param-timeout: 0\r\n"
                                        "\r\n"
-                                       + Bytes("0B 00 A2 A3 A4 A5 A6 A7 FF FF AA AB AC AD AE AF B0 B1 B2 B3 B4 B5 B6 B7")},
+                                       + ImageKept(Bytes("0B 00 A2 A3 A4 A5 A6 A7 FF FF AA AB AC AD AE AF B0 B1 B2 B3 B4 B5 B6 B7"))},
               Requests());
 }
 

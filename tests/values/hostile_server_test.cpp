@@ -308,7 +308,7 @@ protected:
             EXPECT_TRUE(draw.sExpectedBytes == pStream->m_sContent);
             break;
         default:
-            EXPECT_EQ(draw.sExpectedBytes, ImageOf(var));
+            EXPECT_EQ(ImageKept(draw.sExpectedBytes), ImageOf(var));
             break;
         }
     }

@@ -78,6 +78,11 @@ protected:
         ASSERT_EQ(S_OK, m_pObject->Open(bstrUrl));
         const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
         m_sPrefix = std::wstring(L"roundtrip.") + std::wstring(pInfo->name(), pInfo->name() + strlen(pInfo->name())) + L".";
+        // "store" only stores and "fetch" only fetches what a run with "store" left, so
+        // that a module of one width can read back what one of the other width stored.
+        const std::string sPhase = std::getenv("HARBINET_ROUND_TRIP_PHASE") ? std::getenv("HARBINET_ROUND_TRIP_PHASE") : "";
+        m_bStores = sPhase != "fetch";
+        m_bFetches = sPhase != "store";
     }
 
     void TearDown() override
@@ -109,7 +114,10 @@ protected:
 
     void ExpectRoundTrip(const wchar_t* szName, VARIANT& var)
     {
-        Store(szName, var);
+        if (m_bStores)
+            Store(szName, var);
+        if (!m_bFetches)
+            return;
         GTestVariant varBack;
         Fetch(szName, varBack);
         ExpectSameValue(var, varBack);
@@ -117,6 +125,8 @@ protected:
 
     IHarbinet* m_pObject = nullptr;
     std::wstring m_sPrefix;
+    bool m_bStores = true;
+    bool m_bFetches = true;
 };
 
 TEST_F(RoundTripTest, EveryScalarTypeComesBackBitForBit)
@@ -127,8 +137,10 @@ TEST_F(RoundTripTest, EveryScalarTypeComesBackBitForBit)
     for (VARTYPE vt : aTypes)
     {
         SCOPED_TRACE(vt);
+        // Zero where a 32-bit VARIANT ends, so that both widths hold the same value.
         VARIANT var;
-        const std::string sBytes = RandomBytes(random, sizeof(var));
+        std::string sBytes = RandomBytes(random, 24);
+        sBytes.replace(16, 8, 8, '\0');
         memcpy(&var, sBytes.data(), sizeof(var));
         var.vt = vt;
         ExpectRoundTrip((L"scalar" + std::to_wstring(vt)).c_str(), var);
@@ -259,11 +271,15 @@ TEST_F(RoundTripTest, StreamsComeBackIntoTheCallersStream)
         GTestVariant var;
         var.vt = VT_UNKNOWN;
         var.punkVal = MakeMemoryStream(sContent);
-        Store(L"stream", var);
+        const std::wstring sName = L"stream" + std::to_wstring(nSize);
+        if (m_bStores)
+            Store(sName.c_str(), var);
+        if (!m_bFetches)
+            continue;
         GTestVariant varBack;
         varBack.vt = VT_UNKNOWN;
         varBack.punkVal = MakeMemoryStream("");
-        Fetch(L"stream", varBack);
+        Fetch(sName.c_str(), varBack);
         ASSERT_EQ(VT_UNKNOWN, varBack.vt);
         IStream* pStream = nullptr;
         ASSERT_EQ(S_OK, varBack.punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(&pStream)));

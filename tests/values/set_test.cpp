@@ -234,7 +234,7 @@ TEST_F(SetTest, SetCookieInTheReplyIsSentWithTheNextValue)
               "x-param-name: b\r\n"
               "x-param-timeout: 0\r\n"
               "\r\n"
-                  + Bytes(IMAGE_SEVEN),
+                  + ImageKept(Bytes(IMAGE_SEVEN)),
               vecRequests[1]);
 }
 }

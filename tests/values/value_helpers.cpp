@@ -47,7 +47,16 @@ std::string Bytes(const char* szHex)
 
 std::string ImageOf(const VARIANT& var)
 {
-    return std::string(reinterpret_cast<const char*>(&var), sizeof(var));
+    std::string s(reinterpret_cast<const char*>(&var), sizeof(var));
+    s.resize(24, '\0');
+    return s;
+}
+
+std::string ImageKept(const std::string& sImage)
+{
+    std::string s = sImage.substr(0, sizeof(VARIANT));
+    s.resize(24, '\0');
+    return s;
 }
 
 VARIANT PatternedVariant(VARTYPE vt)

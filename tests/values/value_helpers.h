@@ -21,8 +21,11 @@ constexpr VARTYPE VT_VARIANT_ARRAY_TYPE = VT_ARRAY | VT_VARIANT;
 // Bytes from hex text such as "0B 00 FF"; spaces are skipped.
 std::string Bytes(const char* szHex);
 
-// All 24 bytes of a VARIANT as they lie in memory.
+// The 24-byte image of a VARIANT as the module sends it: its bytes as they lie in
+// memory, followed by zeros where a 32-bit VARIANT (16 bytes) ends.
 std::string ImageOf(const VARIANT& var);
+// What a VARIANT of this width keeps of a 24-byte image that it reads, as ImageOf gives it.
+std::string ImageKept(const std::string& sImage);
 
 // A VARIANT whose bytes run A0 A1 ... B7, so that every byte that a type leaves unused
 // has a known value, with vt set; the caller then sets the value.

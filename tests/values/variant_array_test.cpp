@@ -246,10 +246,10 @@ TEST_F(VariantArrayTest, FetchGetsEveryElementByItsDerivedName)
     SafeArrayGetLBound(var.parray, 1, &nLower);
     EXPECT_EQ(0, nLower);
     ASSERT_EQ(3u, var.parray->rgsabound[0].cElements);
-    EXPECT_EQ(Bytes(IMAGE_ONE), ImageOf(ElementOf(var, 0)));
+    EXPECT_EQ(ImageKept(Bytes(IMAGE_ONE)), ImageOf(ElementOf(var, 0)));
     ASSERT_EQ(VT_BSTR, ElementOf(var, 1).vt);
     EXPECT_EQ(std::wstring(L"b"), ElementOf(var, 1).bstrVal);
-    EXPECT_EQ(Bytes(IMAGE_TRUE), ImageOf(ElementOf(var, 2)));
+    EXPECT_EQ(ImageKept(Bytes(IMAGE_TRUE)), ImageOf(ElementOf(var, 2)));
     EXPECT_EQ((std::vector<std::string>{GetRequest("list"), GetRequest("list(0)"), GetRequest("list(1)"),
                                         GetRequest("list(2)")}),
               Requests());

@@ -10,6 +10,12 @@ namespace
 {
 // Answers a Noop that must never be sent; its status tells the two cases apart.
 const char* const REPLY_GUARD = "HTTP/1.1 299 Guard\r\ncontent-length: 0\r\n\r\n";
+
+// A scalar's image goes out as a VARIANT of the module's width holds it.
+bool IsScalarImage(const std::string& sType, const std::string& sBody)
+{
+    return sBody.size() == 24 && sType != "8" && sType != "9" && sType != "13" && sType != "8204" && sType != "8209";
+}
 }
 
 std::string FoundReply(const char* szContentType, const char* szLength, const std::string& sBody)
@@ -32,7 +38,7 @@ std::string SetRequest(const char* szName, const char* szType, const char* szLen
 {
     return std::string("POST /set HTTP/1.1\r\nhost: 127.0.0.1\r\ncontent-type: application/x-variant-") + szType
          + "\r\ncontent-length: " + szLength + "\r\nx-param-name: " + szName + "\r\nx-param-timeout: " + szTimeout
-         + "\r\n\r\n" + sBody;
+         + "\r\n\r\n" + (IsScalarImage(szType, sBody) ? ImageKept(sBody) : sBody);
 }
 
 std::string GetRequest(const char* szName)
