@@ -233,6 +233,7 @@ void GConnection::HandleRequest(GRequest& request)
         {
             // Like any store failure, not a result: the value was not looked at.
             reply.nStatus = 503;
+            reply.nResultCode = -1;
             reply.szReason = "store busy";
         }
         Count(EMetricCommand::Set, admit == EAdmit::Busy ? EMetricOutcome::StoreError : EMetricOutcome::Failed);

@@ -221,10 +221,13 @@ void GRedisLink::Handshake(const std::shared_ptr<GSession>& pSession)
             }, EStoreError::Master});
         }
     }
+    // Without any of these, Redis still has to answer once: a Redis that
+    // wants a password, or a port that is not Redis's, keeps the link down.
     if (vecSteps.empty())
     {
-        BecomeUp(pSession);
-        return;
+        vecSteps.push_back({{"PING"}, [](const GRedisReply& reply) {
+            return reply.IsStatus("PONG") ? std::string() : "PING refused: " + ErrorText(reply);
+        }, EStoreError::Auth});
     }
 
     for (size_t i = 0; i < vecSteps.size(); ++i)
@@ -272,14 +275,12 @@ void GRedisLink::BecomeUp(const std::shared_ptr<GSession>& pSession)
     const bool bSentinel = m_settings.address.kind == ERedisKind::Sentinel;
     if (bSentinel && m_stats.NoteMaster(DescribeEndpoint(m_master)))
         Log("failover: the master is now " + DescribeEndpoint(m_master));
-    if (m_bDownLogged)
+    if (m_bDownLogged && m_stats.LastUp())
     {
-        Log(std::string("up") + (bSentinel ? ", master at " + DescribeEndpoint(m_master) : std::string())
-            + "; " + std::to_string(m_nRefused) + " requests refused while down");
+        Log(std::string("up") + (bSentinel ? ", master at " + DescribeEndpoint(m_master) : std::string()) + "; "
+            + std::to_string(m_stats.nRefused.exchange(0, std::memory_order_relaxed)) + " requests refused while down");
     }
     m_bDownLogged = false;
-    m_nRefused = 0;
-    m_bWasUp = true;
     m_bHolding = false;
     if (m_deqHeld.empty())
         return;
@@ -322,8 +323,9 @@ void GRedisLink::Fail(const std::shared_ptr<GSession>& pSession, EStoreError kin
     m_stats.CountError(kind);
     if (!m_bDownLogged)
     {
-        Log("down: " + szWhy + "; retrying");
         m_bDownLogged = true;
+        if (m_stats.FirstDown())
+            Log("down: " + szWhy + "; retrying");
     }
     // Right after a working link drops, one attempt is made at once and
     // requests wait for it; an attempt that fails answers those that waited.
@@ -404,7 +406,7 @@ bool GRedisLink::Command(int nArgs, const char** ppArgs, const size_t* pLengths,
     }
     if (m_bHolding)
         return Queue(nullptr, nArgs, ppArgs, pLengths, pCall);
-    ++m_nRefused;
+    m_stats.nRefused.fetch_add(1, std::memory_order_relaxed);
     delete pCall;
     return false;
 }

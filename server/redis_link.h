@@ -104,7 +104,5 @@ private:
     size_t m_nSentinel = 0;          // the sentinel to ask next
     size_t m_nSentinelsAsked = 0;    // in this attempt
     GRedisEndpoint m_master;         // as the last sentinel named it
-    bool m_bWasUp = false;
-    bool m_bDownLogged = false;
-    uint64_t m_nRefused = 0;         // requests turned away while down
+    bool m_bDownLogged = false;      // counted among the links that are down
 };

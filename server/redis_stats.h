@@ -38,6 +38,13 @@ struct GRedisStats
         return bChanged;
     }
 
+    // The links' state as one: the first link to fail says so, and the last
+    // to come back, so a change costs one log line however many workers there are.
+    bool FirstDown() { return nLinksDown.fetch_add(1, std::memory_order_relaxed) == 0; }
+    bool LastUp() { return nLinksDown.fetch_sub(1, std::memory_order_relaxed) == 1; }
+
+    std::atomic<uint32_t> nLinksDown{0};   // links that have said they are down
+    std::atomic<uint64_t> nRefused{0};     // requests turned away since the first said so
     std::atomic<uint32_t> nLinks{0};
     std::atomic<uint32_t> nLinksUp{0};
     std::atomic<uint64_t> nHeldBytes{0};
