@@ -107,8 +107,7 @@ std::string GServer::Describe() const
     sz += address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
     sz += ":" + std::to_string(endpoint.port());
     sz += " base-path " + m_options.szBasePath;
-    if (m_pMemory != nullptr)
-        sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
+    sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
     sz += " max-value-size " + FormatSize(m_options.nMaxValue);
     sz += " max-head-size " + std::to_string(m_options.nMaxHead);
     sz += " max-connections " + std::to_string(m_options.nMaxConnections);

@@ -352,16 +352,17 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
     GRedisProcess master;
     GRedisProcess replica;
     GRedisProcess sentinels[3];
-    ASSERT_TRUE(master.Start());
-    ASSERT_TRUE(replica.Start({"--replicaof", "127.0.0.1", std::to_string(master.Port())}));
+    // Replication writes its snapshots there.
     const std::string strDir = TempDir();
+    ASSERT_TRUE(master.Start({"--dir", strDir}));
+    ASSERT_TRUE(replica.Start({"--dir", strDir, "--replicaof", "127.0.0.1", std::to_string(master.Port())}));
     std::string strUrl = "redis-sentinel://";
     for (int i = 0; i < 3; ++i)
     {
         const std::string strConfig = strDir + "/sentinel" + std::to_string(i) + ".conf";
         std::ofstream(strConfig) << "sentinel monitor mymaster 127.0.0.1 " << master.Port() << " 2\n"
             "sentinel down-after-milliseconds mymaster 1000\nsentinel failover-timeout mymaster 5000\n";
-        ASSERT_TRUE(sentinels[i].Start({"--sentinel"}, strConfig));
+        ASSERT_TRUE(sentinels[i].Start({"--dir", strDir, "--sentinel"}, strConfig));
         strUrl += (i != 0 ? ",127.0.0.1:" : "127.0.0.1:") + std::to_string(sentinels[i].Port());
     }
     m_vecStoreArgs = {"--store", strUrl + "/mymaster", "--redis-wait", "1", "--key-prefix", m_strPrefix};
@@ -393,7 +394,7 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
     // With no replica left nothing counts as stored, until the old master
     // comes back and the sentinels make it the new master's replica.
     const int nAfterFailover = nStored;
-    ASSERT_TRUE(master.Start());
+    ASSERT_TRUE(master.Start({"--dir", strDir}));
     EXPECT_TRUE(WaitFor([&] { return nStored >= nAfterFailover + 300; }, 30));
     bStop = true;
     for (std::thread& thread : vecClients)
