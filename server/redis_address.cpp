@@ -95,12 +95,6 @@ bool ParseEndpoint(std::string_view sz, uint16_t nDefaultPort, GRedisEndpoint& e
     return true;
 }
 
-std::string DescribeEndpoint(const GRedisEndpoint& endpoint)
-{
-    const bool bV6 = endpoint.szHost.find(':') != std::string::npos;
-    return (bV6 ? "[" + endpoint.szHost + "]" : endpoint.szHost) + ":" + std::to_string(endpoint.nPort);
-}
-
 bool ParseUnix(std::string_view szPath, GRedisAddress& address)
 {
     const size_t nQuery = szPath.find('?');
@@ -119,6 +113,12 @@ bool ParseUnix(std::string_view szPath, GRedisAddress& address)
 }
 
 } // namespace
+
+std::string DescribeEndpoint(const GRedisEndpoint& endpoint)
+{
+    const bool bV6 = endpoint.szHost.find(':') != std::string::npos;
+    return (bV6 ? "[" + endpoint.szHost + "]" : endpoint.szHost) + ":" + std::to_string(endpoint.nPort);
+}
 
 std::string GRedisAddress::Describe() const
 {

@@ -12,6 +12,9 @@ struct GRedisEndpoint
     uint16_t nPort = 6379;
 };
 
+// HOST:PORT, an IPv6 host in brackets.
+std::string DescribeEndpoint(const GRedisEndpoint& endpoint);
+
 enum class ERedisKind
 {
     Direct,     // one Redis by TCP

@@ -34,14 +34,6 @@ private:
     std::function<void(const GRedisReply*)> m_fnDone;
 };
 
-std::string DescribeEndpoint(const GRedisEndpoint& endpoint)
-{
-    GRedisAddress address;
-    address.vecHosts.push_back(endpoint);
-    const std::string sz = address.Describe();
-    return sz.substr(sz.find("://") + 3);
-}
-
 std::string ErrorText(const GRedisReply& reply)
 {
     return reply.IsError() ? std::string(reply.Text()) : std::string("an unexpected answer");

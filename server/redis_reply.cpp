@@ -42,9 +42,15 @@ catch (...)
     return nullptr;
 }
 
+// No command the store sends is answered with more elements than this; a
+// longer array is refused before anything is made for it.
+constexpr int kMostElements = 4096;
+
 void* CreateArray(const redisReadTask* pTask, int nElements)
 try
 {
+    if (nElements > kMostElements)
+        return nullptr;
     auto pReply = std::make_unique<GRedisReply>();
     pReply->vecElements.resize(static_cast<size_t>(std::max(nElements, 0)));
     return Attach(pTask, std::move(pReply));
