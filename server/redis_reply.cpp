@@ -28,9 +28,14 @@ void* CreateString(const redisReadTask* pTask, char* p, size_t n)
 try
 {
     auto pReply = std::make_unique<GRedisReply>();
+    if (pTask->type != REDIS_REPLY_STRING)
+    {
+        pReply->strShort.assign(p, n);
+        return Attach(pTask, std::move(pReply));
+    }
     uint16_t nType = 0;
     size_t nHeader = 0;
-    pReply->bImage = pTask->type == REDIS_REPLY_STRING && ParseImage(p, n, nType, nHeader);
+    pReply->bImage = ParseImage(p, n, nType, nHeader);
     pReply->refText = GStore::MakeEntry(GKey{false, {}, std::string_view(p, nHeader)}, nType, 0, n - nHeader);
     if (!pReply->refText)
         return nullptr;

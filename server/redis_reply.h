@@ -6,6 +6,7 @@
 #include "store.h"
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,16 +16,18 @@ struct GRedisReply
 {
     int nType = 0;                 // REDIS_REPLY_*
     long long nInteger = 0;
-    // Strings, statuses and errors. A string in harbinet's form keeps its header
-    // as the entry's name and its body as the value, with the type parsed.
+    // A bulk string; one in harbinet's form keeps its header as the entry's
+    // name and its body as the value, with the type parsed.
     GEntryRef refText;
     bool bImage = false;
+    std::string strShort;          // a status or an error: "OK" needs no allocation
+
     std::vector<std::unique_ptr<GRedisReply>> vecElements;
 
     std::string_view Text() const
     {
         return refText ? std::string_view(refText->Data(), refText->m_nNameLength + size_t(refText->m_nValueLength))
-                       : std::string_view();
+                       : std::string_view(strShort);
     }
     bool IsError() const;
     // An error reply whose code is this word ("READONLY", "OOM"...).

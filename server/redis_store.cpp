@@ -192,6 +192,7 @@ GRedisStore::GRedisStore(asio::io_context& io, const GRedisSettings& settings, c
     : m_szPrefix(options.szKeyPrefix),
       m_nLimit(options.nMemoryLimit),
       m_nMaxValue(options.nMaxValue),
+      m_szRangeEnd(std::to_string(options.nMaxValue + kLongestHeader)),
       m_szWaitReplicas(options.nRedisWait != 0 ? std::to_string(options.nRedisWait) : std::string()),
       m_szWaitMs(WaitMs(options.nRequestTimeout)),
       m_stats(stats),
@@ -281,9 +282,8 @@ void GRedisStore::Put(GEntryRef refEntry, int64_t, IStoreWaiter& waiter)
 void GRedisStore::Get(const GKey& key, int64_t, IStoreWaiter& waiter)
 {
     const std::string szKey = RedisKey(m_szPrefix, key);
-    const std::string szEnd = std::to_string(m_nMaxValue + kLongestHeader);
-    const char* ppArgs[] = {"GETRANGE", szKey.data(), "0", szEnd.c_str()};
-    const size_t nLengths[] = {8, szKey.size(), 1, szEnd.size()};
+    const char* ppArgs[] = {"GETRANGE", szKey.data(), "0", m_szRangeEnd.c_str()};
+    const size_t nLengths[] = {8, szKey.size(), 1, m_szRangeEnd.size()};
     Send(4, ppArgs, nLengths, new GCall(*this, EKind::Get, waiter), waiter);
 }
 

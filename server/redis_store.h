@@ -40,6 +40,7 @@ private:
     const std::string m_szPrefix;
     const uint64_t m_nLimit;
     const uint64_t m_nMaxValue;
+    const std::string m_szRangeEnd;       // of a get: a little past the largest value
     const std::string m_szWaitReplicas;   // empty: sets are not waited for
     const std::string m_szWaitMs;
     GRedisStats& m_stats;
