@@ -446,6 +446,8 @@ TEST_F(RedisStoreTest, StalledRedisUnderLargeSetsKeepsTheServerWithinItsBound)
     EXPECT_EQ(200, nStored + nBusy);
     EXPECT_GT(nStored, 0);
     EXPECT_GT(nBusy, 0);
+    // Every byte counted as held is counted out again.
+    EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_held_bytes") == "harbinet_store_held_bytes 0"; }, 5));
 }
 
 TEST_F(RedisStoreTest, SetRefusedUnderMaxmemoryDeletesTheOldValue)
