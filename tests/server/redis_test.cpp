@@ -258,7 +258,8 @@ TEST_F(RedisStoreTest, CredentialsGoFirstAndAreNeverShown)
     GRedisProcess redis;
     ASSERT_TRUE(redis.Start({"--requirepass", "Def4ult", "--user", "app", "on", ">S3cret", "~*", "&*", "+@all"}));
     const std::string strHost = "127.0.0.1:" + std::to_string(redis.Port());
-    const std::string strFile = TempDir() + "/password";
+    const std::string strDir = TempDir();
+    const std::string strFile = strDir + "/password";
     std::ofstream(strFile) << "S3cret\n";
     struct GCase
     {
@@ -288,6 +289,7 @@ TEST_F(RedisStoreTest, CredentialsGoFirstAndAreNeverShown)
         EXPECT_EQ(std::string::npos, strErr.find("S3cret")) << strErr;
         EXPECT_EQ(c.bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
     }
+    std::system(("rm -rf " + strDir).c_str());
 }
 
 TEST_F(RedisStoreTest, RefusedSelectWritesNothingAnywhereAndBacksOff)
