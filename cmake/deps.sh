@@ -10,6 +10,7 @@ PACKAGES=(
     googletest libgtest-dev                  # GoogleTest sources (cross) and library (native)
     libasio-dev                              # harbinet-server
     libhiredis-dev redis-server              # harbinet-server's Redis store and its tests
+    libssl-dev openssl                       # TLS to Redis; the tests' certificates
     wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
 )

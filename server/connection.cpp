@@ -229,7 +229,14 @@ void GConnection::HandleRequest(GRequest& request)
         reply.szCookie = m_strCookie;
         reply.nResultCode = 1;
         reply.szReason = admit == EAdmit::TooLarge ? "value too large" : "out of memory";
-        Count(EMetricCommand::Set, EMetricOutcome::Failed);
+        if (admit == EAdmit::Busy)
+        {
+            // Like any store failure, not a result: the value was not looked at.
+            reply.nStatus = 503;
+            reply.nResultCode = -1;
+            reply.szReason = "store busy";
+        }
+        Count(EMetricCommand::Set, admit == EAdmit::Busy ? EMetricOutcome::StoreError : EMetricOutcome::Failed);
         // A client that waits for 100 Continue will not send the body, so
         // there is nothing to read past: the connection ends instead.
         reply.bClose = m_bAwaitsContinue;

@@ -2,6 +2,7 @@
 // in the Prometheus text format.
 #include "metrics.h"
 
+#include "redis_stats.h"
 #include "store.h"
 
 #include <cstdio>
@@ -11,6 +12,8 @@ namespace
 
 const char* const kCommandNames[] = {"set", "get", "del", "nop", "other"};
 const char* const kOutcomeNames[] = {"ok", "failed", "store_error", "refused"};
+const char* const kStoreErrorNames[] = {"connect", "auth", "select", "master", "timeout", "reply", "busy", "replication"};
+static_assert(sizeof(kStoreErrorNames) / sizeof(kStoreErrorNames[0]) == static_cast<size_t>(EStoreError::Count));
 
 void Head(std::string& sz, const char* szName, const char* szType, const char* szHelp)
 {
@@ -97,6 +100,27 @@ std::string RenderMetrics(const GMetricsBoard& board)
         Line(sz, "harbinet_stored_items", "", board.pMemory->Count());
         Head(sz, "harbinet_evictions_total", "counter", "Live values dropped to make room.");
         Line(sz, "harbinet_evictions_total", "", board.pMemory->Evictions());
+    }
+
+    if (board.pRedis != nullptr)
+    {
+        const GRedisStats& redis = *board.pRedis;
+        const uint32_t nLinks = redis.nLinks.load(std::memory_order_relaxed);
+        Head(sz, "harbinet_store_up", "gauge", "1 while every worker's link to Redis is usable.");
+        Line(sz, "harbinet_store_up", "", nLinks != 0 && redis.nLinksUp.load(std::memory_order_relaxed) == nLinks);
+        Head(sz, "harbinet_store_held_bytes", "gauge", "Bytes held for requests waiting on Redis.");
+        Line(sz, "harbinet_store_held_bytes", "", redis.nHeldBytes.load(std::memory_order_relaxed));
+        Head(sz, "harbinet_store_failures_total", "counter", "Failures of the Redis store, by kind.");
+        for (size_t i = 0; i < static_cast<size_t>(EStoreError::Count); ++i)
+            Line(sz, "harbinet_store_failures_total", std::string("kind=\"") + kStoreErrorNames[i] + "\"",
+                redis.nErrors[i].load(std::memory_order_relaxed));
+        Head(sz, "harbinet_store_failovers_total", "counter", "Times the Redis master changed.");
+        Line(sz, "harbinet_store_failovers_total", "", redis.nFailovers.load(std::memory_order_relaxed));
+    }
+    else
+    {
+        Head(sz, "harbinet_store_up", "gauge", "1 while the store is usable.");
+        Line(sz, "harbinet_store_up", "", 1);
     }
 
     Head(sz, "harbinet_connections_open", "gauge", "Client connections open now.");

@@ -7,6 +7,7 @@
 #include <string>
 
 class GStore;
+struct GRedisStats;
 
 enum class EMetricCommand
 {
@@ -66,6 +67,7 @@ struct GMetricsBoard
     std::unique_ptr<GWorkerMetrics[]> pWorkers;
     size_t nWorkers;
     const GStore* pMemory = nullptr;                      // null with the Redis store
+    GRedisStats* pRedis = nullptr;                        // null with the memory store
     const std::atomic<uint32_t>* pConnections = nullptr;
     std::atomic<uint64_t> nRefusedConnections{0};
 };

@@ -1,6 +1,7 @@
 // Parsing and checking of harbinet-server's command line.
 #include "options.h"
 
+#include "redis_address.h"
 #include "redis_link.h"
 
 #include <charconv>
@@ -88,9 +89,19 @@ const char* UsageText()
            "                          longer than this, 0 = never (default 30)\n"
            "  --threads N             worker threads (default: one per processor)\n"
            "  --issue-cookies         give every request without a cookie a fresh one\n"
-           "  --store STORE           memory (default), redis://HOST:PORT[/DB] or\n"
-           "                          unix:///PATH[?db=DB]: where values are kept\n"
+           "  --store STORE           where values are kept: memory (default),\n"
+           "                          redis://[USER:PASSWORD@]HOST[:PORT][/DB],\n"
+           "                          rediss://... (the same over TLS),\n"
+           "                          redis-sentinel://[USER:PASSWORD@]HOST:PORT[,HOST:PORT...]/MASTER[/DB],\n"
+           "                          rediss-sentinel://... or unix:///PATH[?db=DB]\n"
            "  --key-prefix TEXT       start of every Redis key (default harbinet:)\n"
+           "  --redis-password-file FILE\n"
+           "                          Redis password, first line of FILE\n"
+           "  --redis-tls-ca FILE     CA certificates for Redis's certificate\n"
+           "                          (default: the system's)\n"
+           "  --redis-tls-cert FILE   client certificate to show Redis\n"
+           "  --redis-tls-key FILE    its private key\n"
+           "  --redis-wait N          a set is stored once N replicas have it (default 0)\n"
            "  --metrics on|off        answer GET /metrics (default on)\n"
            "  --help                  show this text and exit\n"
            "  --version               show the version and exit\n";
@@ -128,7 +139,8 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
 
         static const char* const s_szWithValue[] = {"--listen", "--port", "--base-path",
             "--memory-limit", "--max-value-size", "--max-head-size", "--max-connections",
-            "--idle-timeout", "--request-timeout", "--threads", "--store", "--key-prefix", "--metrics"};
+            "--idle-timeout", "--request-timeout", "--threads", "--store", "--key-prefix", "--metrics",
+            "--redis-password-file", "--redis-tls-ca", "--redis-tls-cert", "--redis-tls-key", "--redis-wait"};
         bool bKnown = false;
         for (const char* sz : s_szWithValue)
             bKnown = bKnown || szArg == sz;
@@ -207,6 +219,31 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
         }
         else if (szArg == "--key-prefix")
             options.szKeyPrefix = std::string(szValue);
+        else if (szArg == "--redis-password-file")
+        {
+            bGood = !szValue.empty();
+            options.szRedisPasswordFile = std::string(szValue);
+        }
+        else if (szArg == "--redis-tls-ca")
+        {
+            bGood = !szValue.empty();
+            options.szRedisTlsCa = std::string(szValue);
+        }
+        else if (szArg == "--redis-tls-cert")
+        {
+            bGood = !szValue.empty();
+            options.szRedisTlsCert = std::string(szValue);
+        }
+        else if (szArg == "--redis-tls-key")
+        {
+            bGood = !szValue.empty();
+            options.szRedisTlsKey = std::string(szValue);
+        }
+        else if (szArg == "--redis-wait")
+        {
+            bGood = ParseUnsigned(szValue, 1000, n);
+            options.nRedisWait = static_cast<uint32_t>(n);
+        }
         else if (szArg == "--metrics")
         {
             bGood = szValue == "on" || szValue == "off";
@@ -214,10 +251,19 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
         }
         if (!bGood)
         {
-            szError = "bad value for " + std::string(szArg) + ": " + std::string(szValue);
+            // A store URL may hold a password.
+            szError = "bad value for " + std::string(szArg) + ": "
+                + (szArg == "--store" ? RedactRedisUrl(szValue) : std::string(szValue));
             return EOptions::Error;
         }
     }
+
+    if (!options.szRedisPasswordFile.empty()
+        && !ReadPasswordFile(options.szRedisPasswordFile, options.szRedisPassword, szError))
+        return EOptions::Error;
+    GRedisSettings settings;
+    if (!MakeRedisSettings(options, settings, szError))
+        return EOptions::Error;
 
     if (options.nThreads == 0)
     {
@@ -225,4 +271,53 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
         options.nThreads = nProcessors == 0 ? 1 : nProcessors;
     }
     return EOptions::Run;
+}
+
+bool MakeRedisSettings(const GServerOptions& options, GRedisSettings& settings, std::string& szError)
+{
+    const bool bRedis = options.szStore != "memory";
+    const bool bTlsFiles = !options.szRedisTlsCa.empty() || !options.szRedisTlsCert.empty() || !options.szRedisTlsKey.empty();
+    if (!bRedis)
+    {
+        if (bTlsFiles || !options.szRedisPasswordFile.empty() || options.nRedisWait != 0)
+        {
+            szError = "the --redis-... options need a Redis --store";
+            return false;
+        }
+        return true;
+    }
+    GRedisAddress& address = settings.address;
+    ParseRedisAddress(options.szStore, address);
+    if (!options.szRedisPasswordFile.empty())
+    {
+        if (address.bPassword)
+        {
+            szError = "the Redis password is in both --store and --redis-password-file";
+            return false;
+        }
+        address.szPassword = options.szRedisPassword;
+        address.bPassword = true;
+    }
+    if (!address.szUser.empty() && !address.bPassword)
+    {
+        szError = "the Redis user " + address.szUser + " needs a password";
+        return false;
+    }
+    // Certificates given for a plain link would be a silent fallback to plain text.
+    if (bTlsFiles && !address.bTls)
+    {
+        szError = "--redis-tls-... options need a rediss:// or rediss-sentinel:// --store";
+        return false;
+    }
+    if (options.szRedisTlsCert.empty() != options.szRedisTlsKey.empty())
+    {
+        szError = "--redis-tls-cert and --redis-tls-key go together";
+        return false;
+    }
+    settings.szTlsCa = options.szRedisTlsCa;
+    settings.szTlsCert = options.szRedisTlsCert;
+    settings.szTlsKey = options.szRedisTlsKey;
+    // Room for the largest value and its header; nothing Redis should send is longer.
+    settings.nLongestAnswer = options.nMaxValue + 64 * 1024;
+    return true;
 }

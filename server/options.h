@@ -20,6 +20,12 @@ struct GServerOptions
     bool bIssueCookies = false;
     std::string szStore = "memory";   // or a Redis address
     std::string szKeyPrefix = "harbinet:";
+    std::string szRedisPasswordFile;
+    std::string szRedisPassword;      // read from that file; never shown
+    std::string szRedisTlsCa;
+    std::string szRedisTlsCert;
+    std::string szRedisTlsKey;
+    uint32_t nRedisWait = 0;          // replicas that must have a set before it counts as stored
     bool bMetrics = true;
 };
 
@@ -35,6 +41,11 @@ enum class EOptions
 EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError);
 
 const char* UsageText();
+
+// The Redis store's settings from the options: the address with its
+// credentials and the TLS files. False, with szError, when they do not fit together.
+struct GRedisSettings;
+bool MakeRedisSettings(const GServerOptions& options, GRedisSettings& settings, std::string& szError);
 
 // A byte count with an optional K, M or G suffix (powers of 1024).
 bool ParseSize(std::string_view szText, uint64_t& nBytes);

@@ -1,30 +1,33 @@
-// One hiredis connection driven by a worker's own event loop: commands are
-// pipelined on it, and it reconnects by itself after a failure.
+// One worker's connection to Redis: commands are pipelined on it in hiredis's
+// format and answered in order through hiredis's reader, over an Asio stream.
+// It counts as up only once Redis accepted AUTH and SELECT (and, behind
+// Sentinel, said that it is the master); until then no request is sent.
 #pragma once
+
+#include "backoff.h"
+#include "redis_address.h"
+#include "redis_reply.h"
+#include "redis_stats.h"
 
 #include <asio.hpp>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
-#include <string_view>
 
-struct redisAsyncContext;
-struct redisReply;
-
-// Where Redis is: redis://HOST:PORT[/DB] or unix:///path[?db=N].
-struct GRedisAddress
+namespace asio::ssl
 {
-    bool bUnix = false;
-    std::string szHost;
-    uint16_t nPort = 6379;
-    std::string szPath;
-    uint32_t nDb = 0;
+class context;
+}
 
-    std::string Describe() const;
+struct GRedisSettings
+{
+    GRedisAddress address;
+    std::string szTlsCa;
+    std::string szTlsCert;
+    std::string szTlsKey;
+    uint64_t nLongestAnswer = 64ull * 1024 * 1024;   // a bound for the reader's buffer
 };
-
-// False when the text is not one of the two forms.
-bool ParseRedisAddress(std::string_view szUrl, GRedisAddress& address);
 
 // A command in flight; Done is called exactly once, with a null reply when the
 // link failed before an answer came, and the call is deleted right after.
@@ -32,13 +35,13 @@ class GRedisCall
 {
 public:
     virtual ~GRedisCall() = default;
-    virtual void Done(const redisReply* pReply) = 0;
+    virtual void Done(GRedisReply* pReply) = 0;
 };
 
 class GRedisLink
 {
 public:
-    GRedisLink(asio::io_context& io, const GRedisAddress& address);
+    GRedisLink(asio::io_context& io, const GRedisSettings& settings, GRedisStats& stats);
     ~GRedisLink();
     GRedisLink(const GRedisLink&) = delete;
     GRedisLink& operator=(const GRedisLink&) = delete;
@@ -53,29 +56,53 @@ public:
     // Ends the link for good: calls still waiting are answered with no reply.
     void Close();
 
-    struct GEvents;
+    struct GSession;
 
 private:
-    void Connect();
-    void ScheduleReconnect();
-    void Drop(const char* szWhy);
-    void ContextGone();
-    void Log(const std::string& szText);
-    static void OnConnect(const redisAsyncContext* pContext, int nStatus);
-    static void OnDisconnect(const redisAsyncContext* pContext, int nStatus);
-    static void OnReply(redisAsyncContext* pContext, void* pReply, void* pData);
-    static void CleanUp(void* pData);
+    enum class EState
+    {
+        Connecting,   // asking the sentinels, connecting, or waiting for AUTH and SELECT
+        Waiting,      // for the next attempt
+        Up,
+        Closed,
+    };
+
+    void Attempt();
+    void AskSentinel();
+    void OpenSession(const GRedisEndpoint* pEndpoint, bool bSentinel);
+    void Handshake(const std::shared_ptr<GSession>& pSession);
+    void Step(const std::shared_ptr<GSession>& pSession, const char* const* ppArgs, int nArgs,
+        std::function<bool(const GRedisReply&)> fnCheck, EStoreError kind, bool bLast);
+    void BecomeUp(const std::shared_ptr<GSession>& pSession);
+    void FoundMaster(const std::shared_ptr<GSession>& pSession, const GRedisReply& reply);
+    void Fail(const std::shared_ptr<GSession>& pSession, EStoreError kind, const std::string& szWhy);
+    void AnswerHeld();
+    bool Queue(GSession* pSession, int nArgs, const char** ppArgs, const size_t* pLengths, GRedisCall* pCall);
+    void Flush(const std::shared_ptr<GSession>& pSession);
+    void Read(const std::shared_ptr<GSession>& pSession);
+    void OnRead(const std::shared_ptr<GSession>& pSession, const asio::error_code& ec, size_t nBytes);
+    void Log(const std::string& szText) const;
 
     asio::io_context& m_io;
-    const GRedisAddress m_address;
+    const GRedisSettings& m_settings;
+    GRedisStats& m_stats;
+    std::unique_ptr<asio::ssl::context> m_pTls;
     asio::steady_timer m_timerRetry;
-    redisAsyncContext* m_pContext = nullptr;
-    std::shared_ptr<GEvents> m_pEvents;
-    bool m_bConnected = false;
-    bool m_bStopping = false;
-    bool m_bRetryPending = false;
-    uint32_t m_nFailures = 0;       // connects that failed since the last one that worked
-    uint64_t m_nPending = 0;
-    int64_t m_nConnectStartMs = 0;
+    std::shared_ptr<GSession> m_pSession;
+    EState m_state = EState::Connecting;
+    GBackoff m_backoff;
+    int64_t m_nAttemptStartMs = 0;
     int64_t m_nLastProgressMs = 0;
+
+    // Requests that came while a first attempt (at start, or right after a
+    // working link dropped) was under way; they go out once the link is up,
+    // or fail with the attempt.
+    bool m_bHolding = true;
+    std::string m_strHeld;
+    std::deque<GRedisCall*> m_deqHeld;
+
+    size_t m_nSentinel = 0;          // the sentinel to ask next
+    size_t m_nSentinelsAsked = 0;    // in this attempt
+    GRedisEndpoint m_master;         // as the last sentinel named it
+    bool m_bDownLogged = false;      // counted among the links that are down
 };

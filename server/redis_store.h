@@ -2,6 +2,7 @@
 // front of the body, the lifetime as Redis's own expiry.
 #pragma once
 
+#include "options.h"
 #include "redis_link.h"
 #include "value_store.h"
 
@@ -17,7 +18,8 @@ std::string RedisKey(std::string_view szPrefix, const GKey& key);
 class GRedisStore final : public IStore
 {
 public:
-    GRedisStore(asio::io_context& io, const GRedisAddress& address, std::string szPrefix);
+    GRedisStore(asio::io_context& io, const GRedisSettings& settings, const GServerOptions& options,
+        GRedisStats& stats);
 
     EAdmit Prepare(const GKey& key, uint16_t nType, uint32_t nTimeout, uint64_t nValueLength,
         GEntryRef& refEntry) override;
@@ -28,10 +30,19 @@ public:
     void Close() override { m_link.Close(); }
 
     class GCall;
+    class GWaitCall;
 
 private:
-    void Send(int nArgs, const char** ppArgs, const size_t* pLengths, GCall* pCall, IStoreWaiter& waiter);
+    bool Send(int nArgs, const char** ppArgs, const size_t* pLengths, GCall* pCall, IStoreWaiter& waiter);
+    // Deletes a key whose value must not outlive a refused set; nobody waits for it.
+    void Forget(std::string_view szKey);
 
     const std::string m_szPrefix;
+    const uint64_t m_nLimit;
+    const uint64_t m_nMaxValue;
+    const std::string m_szRangeEnd;       // of a get: a little past the largest value
+    const std::string m_szWaitReplicas;   // empty: sets are not waited for
+    const std::string m_szWaitMs;
+    GRedisStats& m_stats;
     GRedisLink m_link;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <malloc.h>
+#include <stdexcept>
 
 namespace
 {
@@ -17,19 +18,30 @@ uint32_t WorkerCount(const GServerOptions& options)
 }
 
 std::vector<std::unique_ptr<GWorker>> MakeWorkers(const GServerOptions& options, GStore* pMemory,
-    std::atomic<uint32_t>& nConnections, GMetricsBoard& board)
+    const GRedisSettings& redis, std::atomic<uint32_t>& nConnections, GMetricsBoard& board)
 {
     std::vector<std::unique_ptr<GWorker>> vecWorkers;
     for (uint32_t i = 0; i < WorkerCount(options); ++i)
-        vecWorkers.push_back(std::make_unique<GWorker>(options, pMemory, nConnections, board, board.pWorkers[i]));
+        vecWorkers.push_back(std::make_unique<GWorker>(options, pMemory, &redis, nConnections, board, board.pWorkers[i]));
     return vecWorkers;
 }
 
-GMetricsBoard& FillBoard(GMetricsBoard& board, const GStore* pMemory, const std::atomic<uint32_t>& nConnections)
+GMetricsBoard& FillBoard(GMetricsBoard& board, const GStore* pMemory, GRedisStats* pRedis,
+    const std::atomic<uint32_t>& nConnections)
 {
     board.pMemory = pMemory;
+    board.pRedis = pMemory == nullptr ? pRedis : nullptr;
     board.pConnections = &nConnections;
     return board;
+}
+
+GRedisSettings RedisSettings(const GServerOptions& options)
+{
+    GRedisSettings settings;
+    std::string szError;
+    if (!MakeRedisSettings(options, settings, szError))
+        throw std::runtime_error(szError);
+    return settings;
 }
 
 } // namespace
@@ -37,8 +49,10 @@ GMetricsBoard& FillBoard(GMetricsBoard& board, const GStore* pMemory, const std:
 GServer::GServer(const GServerOptions& options)
     : m_options(options),
       m_pMemory(options.szStore == "memory" ? std::make_unique<GStore>(options.nMemoryLimit) : nullptr),
+      m_redis(RedisSettings(options)),
       m_board(WorkerCount(options)),
-      m_vecWorkers(MakeWorkers(m_options, m_pMemory.get(), m_nConnections, FillBoard(m_board, m_pMemory.get(), m_nConnections))),
+      m_vecWorkers(MakeWorkers(m_options, m_pMemory.get(), m_redis, m_nConnections,
+          FillBoard(m_board, m_pMemory.get(), &m_redisStats, m_nConnections))),
       m_acceptor(m_vecWorkers[0]->Io()),
       m_signals(m_vecWorkers[0]->Io(), SIGINT, SIGTERM),
       m_timerSweep(m_vecWorkers[0]->Io()),
@@ -93,8 +107,7 @@ std::string GServer::Describe() const
     sz += address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
     sz += ":" + std::to_string(endpoint.port());
     sz += " base-path " + m_options.szBasePath;
-    if (m_pMemory != nullptr)
-        sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
+    sz += " memory-limit " + FormatSize(m_options.nMemoryLimit);
     sz += " max-value-size " + FormatSize(m_options.nMaxValue);
     sz += " max-head-size " + std::to_string(m_options.nMaxHead);
     sz += " max-connections " + std::to_string(m_options.nMaxConnections);
@@ -108,9 +121,9 @@ std::string GServer::Describe() const
         sz += " store memory";
     else
     {
-        GRedisAddress address;
-        ParseRedisAddress(m_options.szStore, address);
-        sz += " store " + address.Describe() + " key-prefix " + m_options.szKeyPrefix;
+        sz += " store " + m_redis.address.Describe() + " key-prefix " + m_options.szKeyPrefix;
+        if (m_options.nRedisWait != 0)
+            sz += " redis-wait " + std::to_string(m_options.nRedisWait);
     }
     sz += m_options.bMetrics ? " metrics on" : " metrics off";
     return sz;

@@ -4,6 +4,7 @@
 
 #include "metrics.h"
 #include "options.h"
+#include "redis_link.h"
 #include "shared.h"
 #include "store.h"
 #include "worker.h"
@@ -37,6 +38,8 @@ private:
 
     const GServerOptions m_options;
     std::unique_ptr<GStore> m_pMemory;   // null when values are kept in Redis
+    GRedisSettings m_redis;              // used when they are
+    GRedisStats m_redisStats;
     // Written on every connect and disconnect, so on a cache line of its own.
     alignas(64) std::atomic<uint32_t> m_nConnections{0};
     GMetricsBoard m_board;

@@ -126,8 +126,11 @@ GEntryRef GStore::MakeEntry(const GKey& key, uint16_t nType, uint32_t nTimeout, 
     pEntry->m_nValueLength = static_cast<uint32_t>(nValueLength);
     pEntry->m_nType = nType;
     pEntry->m_bCookie = key.bCookie;
-    memcpy(pEntry->Data(), key.szCookie.data(), nCookie);
-    memcpy(pEntry->Data() + nCookie, key.szName.data(), key.szName.size());
+    // An empty view may have no data pointer at all, which memcpy must not be given.
+    if (nCookie != 0)
+        memcpy(pEntry->Data(), key.szCookie.data(), nCookie);
+    if (!key.szName.empty())
+        memcpy(pEntry->Data() + nCookie, key.szName.data(), key.szName.size());
     return GEntryRef(pEntry);
 }
 

@@ -86,6 +86,7 @@ enum class EAdmit
     Ok,
     TooLarge,
     NoMemory,
+    Busy,      // the store holds all it may for requests in progress; try again later
 };
 
 // Aligned so that no neighbouring object shares a cache line with the fields

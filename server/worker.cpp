@@ -8,18 +8,14 @@
 
 // Each socket is only ever touched by the thread of the worker that owns it,
 // so the context can do without locking around every read and write.
-GWorker::GWorker(const GServerOptions& options, GStore* pMemory, std::atomic<uint32_t>& nConnections,
-    GMetricsBoard& board, GWorkerMetrics& metrics)
+GWorker::GWorker(const GServerOptions& options, GStore* pMemory, const GRedisSettings* pRedis,
+    std::atomic<uint32_t>& nConnections, GMetricsBoard& board, GWorkerMetrics& metrics)
     : m_shared(options, nConnections, board, metrics), m_io(ASIO_CONCURRENCY_HINT_UNSAFE_IO), m_guard(asio::make_work_guard(m_io)), m_timerTick(m_io)
 {
     if (pMemory != nullptr)
         m_pStore = std::make_unique<GMemoryStore>(*pMemory);
     else
-    {
-        GRedisAddress address;
-        ParseRedisAddress(options.szStore, address);
-        m_pStore = std::make_unique<GRedisStore>(m_io, address, options.szKeyPrefix);
-    }
+        m_pStore = std::make_unique<GRedisStore>(m_io, *pRedis, m_shared.m_options, *board.pRedis);
     m_shared.m_pStore = m_pStore.get();
     ScheduleTick();
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 class GConnection;
+struct GRedisSettings;
 
 // A socket bound to one worker's context; the concrete executor type spares
 // every operation the cost of a type-erased one.
@@ -17,10 +18,10 @@ using GSocket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::execu
 class GWorker
 {
 public:
-    // With pMemory the worker uses that store; without, the Redis store the
-    // options name, on a link of its own.
-    GWorker(const GServerOptions& options, GStore* pMemory, std::atomic<uint32_t>& nConnections,
-        GMetricsBoard& board, GWorkerMetrics& metrics);
+    // With pMemory the worker uses that store; without, the Redis store of
+    // pRedis, on a link of its own.
+    GWorker(const GServerOptions& options, GStore* pMemory, const GRedisSettings* pRedis,
+        std::atomic<uint32_t>& nConnections, GMetricsBoard& board, GWorkerMetrics& metrics);
     ~GWorker();
     GWorker(const GWorker&) = delete;
     GWorker& operator=(const GWorker&) = delete;

@@ -25,7 +25,8 @@
 # CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared crowded";
 # "shared" alone on one processor), THREADS (worker threads of harbinet-server
 # and memcached alike in the shared and crowded layouts, instead of their
-# defaults), BUILD_DIR (default build/native-server).
+# defaults), BUILD_DIR (default build/native-server), REDIS_TLS (default 1; 0
+# skips the last section, the Redis store over TLS beside the plain one).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -273,3 +274,72 @@ for layout in $LAYOUTS; do
             "$(paired_ratio p99 "$layout" "$c" redis hredis)" "($(rounds_ahead p99 "$layout" "$c" redis 0 hredis))"
     done
 done
+
+# ---------------------------------------------------------------------------
+# The Redis store over TLS (section of its own; REDIS_TLS=0 skips it).
+# One redis-server with a plain and a TLS port, certificates made here with
+# openssl; harbinet-server on each ("hredis" plain, "hredis_tls" over TLS) and
+# redis-server directly, measured round by round in turn with all processors
+# shared, as in the shared layout.
+# ---------------------------------------------------------------------------
+if [[ ${REDIS_TLS:-1} != 0 ]]; then
+    (
+        cd "$WORK"
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=bench-ca
+        openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1
+        printf 'subjectAltName=IP:127.0.0.1' >ext
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext
+    ) >/dev/null 2>&1
+    threads=${THREADS:-$(( ${#CPUS[@]} > 1 ? ${#CPUS[@]} - 1 : 1 ))}
+    PORT[redis]=$(free_port)
+    TLS_PORT=$(free_port)
+    redis-server --bind 127.0.0.1 --port "${PORT[redis]}" --tls-port "$TLS_PORT" --tls-cert-file "$WORK/server.pem" \
+        --tls-key-file "$WORK/server.key" --tls-ca-cert-file "$WORK/ca.pem" --tls-auth-clients no --save "" \
+        --appendonly no --daemonize no --dir "$WORK" --logfile "$WORK/redis-tls.log" >"$WORK/redis.out" 2>&1 &
+    PID[redis]=$!
+    wait_for_port "${PORT[redis]}" "${PID[redis]}"
+    for name in hredis hredis_tls; do
+        store=(--store "redis://127.0.0.1:${PORT[redis]}")
+        [[ $name == hredis_tls ]] && store=(--store "rediss://127.0.0.1:$TLS_PORT" --redis-tls-ca "$WORK/ca.pem")
+        "$SERVER" --port 0 --threads "$threads" "${store[@]}" >"$WORK/$name.out" 2>&1 &
+        PID[$name]=$!
+        for _ in $(seq 1 100); do
+            grep -q "listening on" "$WORK/$name.out" && break
+            sleep 0.05
+        done
+        PORT[$name]=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$WORK/$name.out")
+        [[ -n ${PORT[$name]} ]] || { cat "$WORK/$name.out" >&2; exit 1; }
+        wait_for_port "${PORT[$name]}" "${PID[$name]}"
+    done
+    echo "Redis over TLS: generator and servers on all processors, $threads worker thread(s)" >&2
+    for c in $CONNECTIONS; do
+        for round in $(seq 1 "$ROUNDS"); do
+            case $(( (round - 1) % 3 )) in
+                0) order="redis hredis hredis_tls" ;;
+                1) order="hredis hredis_tls redis" ;;
+                2) order="hredis_tls redis hredis" ;;
+            esac
+            for name in $order; do
+                protocol=harbinet
+                [[ $name == redis ]] && protocol=redis
+                line=$("$LOAD" --protocol "$protocol" --port "${PORT[$name]}" --connections "$c" \
+                    --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
+                echo "  tls round $round: $name $line" >&2
+                echo "$line" | field ops_per_s >>"$WORK/ops.tls.$name.$c"
+            done
+        done
+    done
+    stop_servers
+    printf '\n%s\n' "The Redis store over TLS: median of the ratios within each round (rounds ahead)"
+    printf '%-22s %5s %12s %12s %12s %16s\n' ratio C redis hredis hredis_tls ops/s
+    for c in $CONNECTIONS; do
+        ops=()
+        for name in redis hredis hredis_tls; do
+            ops+=("$(median <"$WORK/ops.tls.$name.$c")")
+        done
+        printf '%-22s %5s %12.0f %12.0f %12.0f %9.3f %6s\n' "hredis/redis" "$c" "${ops[@]}" \
+            "$(paired_ratio ops tls "$c" redis hredis)" "($(rounds_ahead ops tls "$c" redis 1 hredis))"
+        printf '%-22s %5s %12s %12s %12s %9.3f %6s\n' "hredis_tls/hredis" "$c" "" "" "" \
+            "$(paired_ratio ops tls "$c" hredis hredis_tls)" "($(rounds_ahead ops tls "$c" hredis 1 hredis_tls))"
+    done
+fi

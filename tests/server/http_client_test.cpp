@@ -32,6 +32,10 @@ TEST_F(HttpClientTest, BodyThatIsWantedIsAskedForWithContinue)
     ASSERT_TRUE(client.Send(ExpectingSet("set", 2) + "xy" + CommandRequest("nop", "")));
     EXPECT_EQ(kStored, client.ReadReply());
     EXPECT_EQ(kStored, client.ReadReply());
+    // Nor is an empty one, nor one that another command brought along.
+    ASSERT_TRUE(client.Send(ExpectingSet("set", 0) + ExpectingSet("del", 1) + "z"));
+    EXPECT_EQ(kStored, client.ReadReply());
+    EXPECT_EQ(kStored, client.ReadReply());
 }
 
 TEST_F(HttpClientTest, RefusalBeforeTheBodyIsAnsweredAtOnceAndCloses)

@@ -1,6 +1,9 @@
 // Tests of the command line: defaults, sizes, both option forms, refusals.
 #include "options.h"
+#include "backoff.h"
+#include "metrics.h"
 #include "redis_link.h"
+
 
 #include <gtest/gtest.h>
 #include <string>
@@ -109,24 +112,83 @@ TEST(OptionsTest, SizesAreWrittenBackShort)
     EXPECT_EQ("0", FormatSize(0));
 }
 
-TEST(OptionsTest, RedisAddressesAreReadInBothForms)
+TEST(OptionsTest, RedisAddressesAreReadInEveryFormAndNeverShowThePassword)
 {
     struct GCase
     {
         const char* szUrl;
-        const char* szDescribed;   // written back the way the start line shows it
+        const char* szDescribed;   // written back the way the start line shows it; null: refused
+        std::string strUser;
+        std::string strPassword;
     };
     const GCase cases[] = {
-        {"redis://127.0.0.1:6400", "redis://127.0.0.1:6400"},
-        {"redis://cache.example/3", "redis://cache.example:6379/3"},
-        {"redis://[::1]:7000/0", "redis://[::1]:7000"},
-        {"unix:///run/redis.sock", "unix:///run/redis.sock"},
-        {"unix:///run/redis.sock?db=2", "unix:///run/redis.sock?db=2"},
+        {"redis://127.0.0.1:6400", "redis://127.0.0.1:6400", "", ""},
+        {"redis://cache.example/3", "redis://cache.example:6379/3", "", ""},
+        {"redis://[::1]:7000/0", "redis://[::1]:7000", "", ""},
+        {"unix:///run/redis.sock?db=2", "unix:///run/redis.sock?db=2", "", ""},
+        {"redis://:s3cret@h", "redis://h:6379", "", "s3cret"},
+        {"rediss://app:pa%3Ass%40w%2Fd@h:6380/2", "rediss://app@h:6380/2", "app", "pa:ss@w/d"},
+        {"redis://app:p@ss@h", "redis://app@h:6379", "app", "p@ss"},
+        {"redis://d%C3%A9v:%00x@h", "redis://d\xC3\xA9v@h:6379", "d\xC3\xA9v", std::string("\0x", 2)},
+        {"redis-sentinel://:pw@s1:26400,[::1],s3:26402/mymaster/4",
+            "redis-sentinel://s1:26400,[::1]:26379,s3:26402/mymaster/4", "", "pw"},
+        {"rediss-sentinel://s1:1/m", "rediss-sentinel://s1:1/m", "", ""},
+        {"redis://u@h", "redis://u@h:6379", "u", ""},
+        {"redis://@h", nullptr, "", ""},
+        {"redis://:pw%4@h", nullptr, "", ""},
+        {"redis://:pw%zz@h", nullptr, "", ""},
+        {"redis://h1,h2", nullptr, "", ""},
+        {"redis-sentinel://s1:1", nullptr, "", ""},
+        {"redis-sentinel://s1:1/m/x", nullptr, "", ""},
+        {"redis://h:99999", nullptr, "", ""},
+        {"http://h", nullptr, "", ""},
     };
     for (const GCase& c : cases)
     {
         GRedisAddress address;
-        ASSERT_TRUE(ParseRedisAddress(c.szUrl, address)) << c.szUrl;
+        ASSERT_EQ(c.szDescribed != nullptr, ParseRedisAddress(c.szUrl, address)) << c.szUrl;
+        if (c.szDescribed == nullptr)
+            continue;
         EXPECT_EQ(c.szDescribed, address.Describe()) << c.szUrl;
+        EXPECT_EQ(c.strUser, address.szUser) << c.szUrl;
+        EXPECT_EQ(c.strPassword, address.szPassword) << c.szUrl;
     }
+
+    // Refused or not, the password never comes back in a message.
+    const std::vector<std::vector<const char*>> vecSecret = {{"--store", "redis://u:Hunter2@h:0"},
+        {"--store", "redis://u:Hunter2@h", "--redis-tls-ca", "ca.pem"},
+        {"--store", "redis://u:Hunter2@h", "--redis-password-file", "/nonexistent/pw"}};
+    for (const auto& vecArgs : vecSecret)
+    {
+        GServerOptions options;
+        std::string szError;
+        EXPECT_EQ(EOptions::Error, Parse(vecArgs, options, szError));
+        EXPECT_EQ(std::string::npos, szError.find("Hunter2")) << szError;
+    }
+}
+
+TEST(OptionsTest, ReconnectPauseDoublesToItsCapAndOnlySuccessResetsIt)
+{
+    GBackoff backoff(100, 5000);
+    const int64_t nExpected[] = {0, 100, 200, 400, 800, 1600, 3200, 5000, 5000, 5000};
+    for (int64_t n : nExpected)
+        EXPECT_EQ(n, backoff.Next());
+    for (int i = 0; i < 100; ++i)
+        backoff.Next();
+    EXPECT_EQ(5000, backoff.Next());
+    backoff.Reset();
+    EXPECT_EQ(0, backoff.Next());
+    EXPECT_EQ(100, backoff.Next());
+}
+
+TEST(OptionsTest, HistogramBoundsAreDistinctAndExact)
+{
+    GMetricsBoard board(1);
+    const std::string strPage = RenderMetrics(board);
+    std::vector<std::string> vecBounds;
+    for (size_t n = strPage.find("le=\""); n != std::string::npos; n = strPage.find("le=\"", n + 1))
+        vecBounds.push_back(strPage.substr(n + 4, strPage.find('"', n + 4) - n - 4));
+    const std::vector<std::string> vecExpected = {"0.001", "0.005", "0.01", "0.025", "0.05", "0.1", "0.25", "0.5",
+        "1", "2.5", "5", "10", "+Inf"};
+    EXPECT_EQ(vecExpected, vecBounds);
 }

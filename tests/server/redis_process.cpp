@@ -12,11 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace
-{
-
-// A port the kernel has just found free; redis-server itself cannot be asked
-// for one.
+// redis-server itself cannot be asked for a free port.
 unsigned short FreePort()
 {
     const int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -32,6 +28,9 @@ unsigned short FreePort()
     return nPort;
 }
 
+namespace
+{
+
 bool Answers(unsigned short nPort)
 {
     const int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -43,7 +42,9 @@ bool Answers(unsigned short nPort)
     if (connect(nFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
     {
         char sz[16] = {};
-        bAnswers = send(nFd, "PING\r\n", 6, MSG_NOSIGNAL) == 6 && recv(nFd, sz, sizeof(sz), 0) > 0 && sz[0] == '+';
+        // A Redis that wants a password answers too, with NOAUTH.
+        bAnswers = send(nFd, "PING\r\n", 6, MSG_NOSIGNAL) == 6 && recv(nFd, sz, sizeof(sz), 0) > 0
+            && (sz[0] == '+' || sz[0] == '-');
     }
     close(nFd);
     return bAnswers;
@@ -51,20 +52,27 @@ bool Answers(unsigned short nPort)
 
 } // namespace
 
-bool GRedisProcess::Start()
+bool GRedisProcess::Start(const std::vector<std::string>& vecArgs, const std::string& strConfig)
 {
     if (m_nPid > 0)
         return true;
     if (m_nPort == 0)
         m_nPort = FreePort();
     const std::string strPort = std::to_string(m_nPort);
-    const char* const ppArgv[] = {"redis-server", "--port", strPort.c_str(), "--bind", "127.0.0.1", "--save", "",
-        "--appendonly", "no", "--loglevel", "warning", nullptr};
+    std::vector<const char*> vecArgv = {"redis-server"};
+    if (!strConfig.empty())
+        vecArgv.push_back(strConfig.c_str());
+    for (const char* sz : {"--port", strPort.c_str(), "--bind", "127.0.0.1", "--save", "", "--appendonly", "no",
+             "--loglevel", "warning"})
+        vecArgv.push_back(sz);
+    for (const std::string& str : vecArgs)
+        vecArgv.push_back(str.c_str());
+    vecArgv.push_back(nullptr);
     m_nPid = fork();
     if (m_nPid == 0)
     {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        execvp("redis-server", const_cast<char* const*>(ppArgv));
+        execvp("redis-server", const_cast<char* const*>(vecArgv.data()));
         _exit(127);
     }
     if (m_nPid < 0)
@@ -86,6 +94,7 @@ void GRedisProcess::Stop()
 {
     if (m_nPid <= 0)
         return;
+    kill(m_nPid, SIGCONT);
     kill(m_nPid, SIGTERM);
     waitpid(m_nPid, nullptr, 0);
     m_nPid = -1;

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 class GRedisProcess
 {
@@ -13,12 +14,14 @@ public:
     GRedisProcess& operator=(const GRedisProcess&) = delete;
 
     // Starts redis-server without persistence, on a free port the first time
-    // and on the same port again after Stop, and waits until it answers.
-    bool Start();
+    // and on the same port again after Stop, and waits until it answers. With
+    // a config file first, as Sentinel needs; the arguments go last.
+    bool Start(const std::vector<std::string>& vecArgs = {}, const std::string& strConfig = "");
     // SIGTERM, then waits for it to exit.
     void Stop();
 
     unsigned short Port() const { return m_nPort; }
+    pid_t Pid() const { return m_nPid; }
     std::string Url() const { return "redis://127.0.0.1:" + std::to_string(m_nPort); }
 
 private:
@@ -32,3 +35,6 @@ GRedisProcess& SharedRedis();
 
 // The key prefix of the running test: its own, so tests need not clear Redis.
 std::string TestKeyPrefix();
+
+// A port the kernel has just found free.
+unsigned short FreePort();

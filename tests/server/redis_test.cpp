@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <hiredis/hiredis.h>
+#include <signal.h>
 #include <thread>
 #include <vector>
 
@@ -31,6 +34,41 @@ long long RedisInteger(unsigned short nPort, const char* szCommand, const std::s
     return n;
 }
 
+// An operator's command with its answer as text: a string, a status, an error or a number.
+std::string RedisText(unsigned short nPort, const std::vector<std::string>& vecArgs)
+{
+    std::vector<const char*> vecPointers;
+    std::vector<size_t> vecLengths;
+    for (const std::string& str : vecArgs)
+    {
+        vecPointers.push_back(str.data());
+        vecLengths.push_back(str.size());
+    }
+    redisContext* pContext = redisConnect("127.0.0.1", nPort);
+    auto* pReply = pContext == nullptr || pContext->err != 0 ? nullptr
+        : static_cast<redisReply*>(redisCommandArgv(pContext, static_cast<int>(vecArgs.size()), vecPointers.data(), vecLengths.data()));
+    std::string str = pReply == nullptr ? "(no answer)"
+        : pReply->type == REDIS_REPLY_INTEGER ? std::to_string(pReply->integer)
+        : pReply->str != nullptr ? std::string(pReply->str, pReply->len) : std::string();
+    freeReplyObject(pReply);
+    redisFree(pContext);
+    return str;
+}
+
+bool WaitFor(const std::function<bool()>& fnDone, int nSeconds = 15)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+    while (!fnDone() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return fnDone();
+}
+
+std::string TempDir()
+{
+    char sz[] = "/tmp/harbinet-redis-XXXXXX";
+    return mkdtemp(sz) != nullptr ? sz : "";
+}
+
 } // namespace
 
 class RedisStoreTest : public GServerFixture
@@ -43,8 +81,29 @@ protected:
         m_vecStoreArgs = {"--store", SharedRedis().Url(), "--key-prefix", m_strPrefix};
     }
 
+    // One line of the metrics page, such as "harbinet_store_up 1".
+    std::string MetricLine(const std::string& strName)
+    {
+        const std::string strPage = Exchange("GET /metrics HTTP/1.1\r\n\r\n");
+        const size_t n = strPage.find("\n" + strName + " ");
+        return n == std::string::npos ? std::string() : strPage.substr(n + 1, strPage.find('\n', n + 1) - n - 1);
+    }
+
+    // The replies to a set and a get of one value.
+    std::string SetAndGet(const std::string& strName)
+    {
+        GWireClient client = Connect();
+        if (!client.Send(SetRequest(strName, I4Image(7)) + CommandRequest("get", strName)))
+            return std::string();
+        const std::string str = client.ReadReply();
+        return str + client.ReadReply();
+    }
+
     std::string m_strPrefix;
 };
+
+constexpr const char* kBusy =
+    "HTTP/1.1 503 Service Unavailable\r\nx-result-reason: store busy\r\ncontent-length: 0\r\n\r\n";
 
 TEST_F(RedisStoreTest, TwoServersOnOneRedisSeeEachOthersValues)
 {
@@ -192,4 +251,234 @@ TEST_F(RedisStoreTest, RedisStoppedAndRestartedUnderLoadGives503sThenServesAgain
     ASSERT_TRUE(client.Send(SetRequest("after", I4Image(5)) + CommandRequest("get", "after")));
     EXPECT_EQ(kStored, client.ReadReply());
     EXPECT_EQ(FoundI4(5), client.ReadReply());
+}
+
+TEST_F(RedisStoreTest, CredentialsGoFirstAndAreNeverShown)
+{
+    GRedisProcess redis;
+    ASSERT_TRUE(redis.Start({"--requirepass", "Def4ult", "--user", "app", "on", ">S3cret", "~*", "&*", "+@all"}));
+    const std::string strHost = "127.0.0.1:" + std::to_string(redis.Port());
+    const std::string strDir = TempDir();
+    const std::string strFile = strDir + "/password";
+    std::ofstream(strFile) << "S3cret\n";
+    struct GCase
+    {
+        std::vector<std::string> vecArgs;
+        bool bServes;
+    };
+    const GCase cases[] = {
+        {{"--store", "redis://app:S3cret@" + strHost}, true},
+        {{"--store", "redis://:Def4ult@" + strHost}, true},
+        {{"--store", "redis://app@" + strHost, "--redis-password-file", strFile}, true},
+        {{"--store", "redis://app:Wr0ngPw@" + strHost}, false},
+        {{"--store", "redis://" + strHost}, false},
+    };
+    for (const GCase& c : cases)
+    {
+        m_vecStoreArgs = c.vecArgs;
+        m_vecStoreArgs.insert(m_vecStoreArgs.end(), {"--key-prefix", m_strPrefix});
+        StartServer();
+        EXPECT_EQ(c.bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("n")) << c.vecArgs[1];
+        for (int i = 0; i < 20; ++i)
+            SetAndGet("n");
+        EXPECT_EQ(c.bServes ? "harbinet_store_up 1" : "harbinet_store_up 0", MetricLine("harbinet_store_up"));
+        EXPECT_EQ(0, m_server.Stop());
+        // One line when the link goes down, none per request, and no password.
+        const std::string strErr = m_server.Stderr();
+        EXPECT_EQ(std::string::npos, strErr.find("Wr0ngPw")) << strErr;
+        EXPECT_EQ(std::string::npos, strErr.find("S3cret")) << strErr;
+        EXPECT_EQ(c.bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
+    }
+    std::system(("rm -rf " + strDir).c_str());
+}
+
+TEST_F(RedisStoreTest, RefusedSelectWritesNothingAnywhereAndBacksOff)
+{
+    m_vecStoreArgs = {"--store", SharedRedis().Url() + "/20", "--key-prefix", m_strPrefix, "--threads", "1"};
+    StartServer();
+    GWireClient client = Connect();
+    for (int i = 0; i < 30; ++i)
+    {
+        ASSERT_TRUE(client.Send(SetRequest("n" + std::to_string(i), I4Image(i))));
+        EXPECT_EQ(kUnavailable, client.ReadReply());
+    }
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(0, RedisInteger(SharedRedis().Port(), "EXISTS", m_strPrefix + "s:n" + std::to_string(i)));
+    // Pauses of 0.1, 0.2, 0.4, 0.8 and 1.6 s: six attempts in three seconds, not thirty.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const std::string strName = "harbinet_store_failures_total{kind=\"select\"}";
+    const int nAttempts = std::atoi(MetricLine(strName).substr(strName.size()).c_str());
+    EXPECT_GE(nAttempts, 3);
+    EXPECT_LE(nAttempts, 8);
+}
+
+TEST_F(RedisStoreTest, TlsTrustsOnlyTheGivenCaAndTheNameInTheCertificate)
+{
+    const std::string strDir = TempDir();
+    // Two CAs; the server's certificate and a client's from the first.
+    const std::string strScript = "cd " + strDir + " && for ca in ca other; do "
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem -days 2 -subj /CN=$ca; done && "
+        "for who in server client; do openssl req -newkey rsa:2048 -nodes -keyout $who.key -out $who.csr -subj /CN=$who && "
+        "printf 'subjectAltName=IP:127.0.0.1' > ext && openssl x509 -req -in $who.csr -CA ca.pem -CAkey ca.key "
+        "-CAcreateserial -out $who.pem -days 2 -extfile ext; done";
+    ASSERT_EQ(0, std::system((strScript + " >/dev/null 2>&1").c_str()));
+    GRedisProcess redis;
+    const std::string strTlsPort = std::to_string(FreePort());
+    ASSERT_TRUE(redis.Start({"--tls-port", strTlsPort, "--tls-cert-file", strDir + "/server.pem", "--tls-key-file",
+        strDir + "/server.key", "--tls-ca-cert-file", strDir + "/ca.pem", "--tls-auth-clients", "optional"}));
+    struct GCase
+    {
+        std::vector<std::string> vecArgs;
+        bool bServes;
+    };
+    const GCase cases[] = {
+        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem"}, true},
+        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem", "--redis-tls-cert",
+            strDir + "/client.pem", "--redis-tls-key", strDir + "/client.key"}, true},
+        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/other.pem"}, false},
+        {{"--store", "rediss://localhost:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem"}, false},
+        {{"--store", "redis://127.0.0.1:" + strTlsPort}, false},
+    };
+    for (const GCase& c : cases)
+    {
+        m_vecStoreArgs = c.vecArgs;
+        StartServer({"--key-prefix", m_strPrefix});
+        EXPECT_EQ(c.bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("t"))
+            << c.vecArgs[1] << " " << c.vecArgs.back();
+        EXPECT_EQ(0, m_server.Stop());
+    }
+    std::system(("rm -rf " + strDir).c_str());
+}
+
+TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
+{
+    GRedisProcess master;
+    GRedisProcess replica;
+    GRedisProcess sentinels[3];
+    // Replication writes its snapshots there.
+    const std::string strDir = TempDir();
+    ASSERT_TRUE(master.Start({"--dir", strDir}));
+    ASSERT_TRUE(replica.Start({"--dir", strDir, "--replicaof", "127.0.0.1", std::to_string(master.Port())}));
+    std::string strUrl = "redis-sentinel://";
+    for (int i = 0; i < 3; ++i)
+    {
+        const std::string strConfig = strDir + "/sentinel" + std::to_string(i) + ".conf";
+        std::ofstream(strConfig) << "sentinel monitor mymaster 127.0.0.1 " << master.Port() << " 2\n"
+            "sentinel down-after-milliseconds mymaster 1000\nsentinel failover-timeout mymaster 5000\n";
+        ASSERT_TRUE(sentinels[i].Start({"--dir", strDir, "--sentinel"}, strConfig));
+        strUrl += (i != 0 ? ",127.0.0.1:" : "127.0.0.1:") + std::to_string(sentinels[i].Port());
+    }
+    m_vecStoreArgs = {"--store", strUrl + "/mymaster", "--redis-wait", "1", "--key-prefix", m_strPrefix};
+    StartServer();
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nStored{0};
+    std::vector<std::vector<int>> vecStored(4);
+    std::vector<std::thread> vecClients;
+    for (int t = 0; t < 4; ++t)
+    {
+        vecClients.emplace_back([&, t] {
+            GWireClient client = Connect();
+            for (int i = 0; i < 100000 && !bStop; ++i)
+            {
+                const std::string strName = std::to_string(t) + "." + std::to_string(i);
+                if (client.Send(SetRequest(strName, I4Image(i))) && client.ReadReply() == kStored)
+                {
+                    vecStored[t].push_back(i);
+                    ++nStored;
+                }
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    EXPECT_TRUE(WaitFor([&] { return nStored >= 300; }));
+    master.Stop();
+    EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_failovers_total") == "harbinet_store_failovers_total 1"; }, 30));
+    // With no replica left nothing counts as stored, until the old master
+    // comes back and the sentinels make it the new master's replica.
+    const int nAfterFailover = nStored;
+    ASSERT_TRUE(master.Start({"--dir", strDir}));
+    EXPECT_TRUE(WaitFor([&] { return nStored >= nAfterFailover + 300; }, 30));
+    bStop = true;
+    for (std::thread& thread : vecClients)
+        thread.join();
+    GWireClient client = Connect();
+    for (int t = 0; t < 4; ++t)
+    {
+        for (int i : vecStored[t])
+        {
+            ASSERT_TRUE(client.Send(CommandRequest("get", std::to_string(t) + "." + std::to_string(i))));
+            ASSERT_EQ(FoundI4(i), client.ReadReply()) << t << "." << i;
+        }
+    }
+    std::system(("rm -rf " + strDir).c_str());
+}
+
+TEST_F(RedisStoreTest, StalledRedisUnderLargeSetsKeepsTheServerWithinItsBound)
+{
+    GRedisProcess redis;
+    ASSERT_TRUE(redis.Start());
+    constexpr unsigned long long nLimit = 4ull << 20;
+    m_vecStoreArgs = {"--store", redis.Url(), "--key-prefix", m_strPrefix, "--memory-limit", "4M", "--threads", "1"};
+    StartServer();
+    SetAndGet("warm");
+    const unsigned long long nBaseline = m_server.PeakResidentBytes();
+    kill(redis.Pid(), SIGSTOP);
+    const std::string strBody = "\x08\x00" + std::string(6, '\0') + std::string(8, '\0') + std::string(256 * 1024, 'v');
+    std::vector<GWireClient> vecClients(200);
+    for (size_t i = 0; i < vecClients.size(); ++i)
+    {
+        ASSERT_TRUE(vecClients[i].Connect(m_server.Port()));
+        ASSERT_TRUE(vecClients[i].Send(SetRequest("big" + std::to_string(i), strBody, 8)));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Without the bound, 50 MB of bodies would wait on Redis here.
+    EXPECT_LT(m_server.PeakResidentBytes(), nBaseline + 3 * nLimit);
+    kill(redis.Pid(), SIGCONT);
+    int nStored = 0;
+    int nBusy = 0;
+    for (GWireClient& client : vecClients)
+    {
+        const std::string strReply = client.ReadReply();
+        nStored += strReply == kStored;
+        nBusy += strReply == kBusy;
+        if (strReply != kStored && strReply != kBusy)
+            ADD_FAILURE() << strReply;
+    }
+    EXPECT_EQ(200, nStored + nBusy);
+    EXPECT_GT(nStored, 0);
+    EXPECT_GT(nBusy, 0);
+    // Every byte counted as held is counted out again.
+    EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_held_bytes") == "harbinet_store_held_bytes 0"; }, 5));
+}
+
+TEST_F(RedisStoreTest, SetRefusedUnderMaxmemoryDeletesTheOldValue)
+{
+    StartServer();
+    const unsigned short nPort = SharedRedis().Port();
+    GWireClient client = Connect();
+    ASSERT_TRUE(client.Send(SetRequest("old", I4Image(1))));
+    EXPECT_EQ(kStored, client.ReadReply());
+    RedisText(nPort, {"CONFIG", "SET", "maxmemory-policy", "noeviction"});
+    RedisText(nPort, {"CONFIG", "SET", "maxmemory", "1"});
+    ASSERT_TRUE(client.Send(SetRequest("old", I4Image(2))));
+    const std::string strReply = client.ReadReply();
+    RedisText(nPort, {"CONFIG", "SET", "maxmemory", "0"});
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nx-result-code: 1\r\nx-result-reason: out of memory\r\ncontent-length: 0\r\n\r\n", strReply);
+    ASSERT_TRUE(client.Send(CommandRequest("get", "old")));
+    EXPECT_EQ(kNotFound, client.ReadReply());
+}
+
+TEST_F(RedisStoreTest, ConnectionClosedWhileRedisWorksIsFreed)
+{
+    StartServer();
+    kill(SharedRedis().Pid(), SIGSTOP);
+    {
+        GWireClient client = Connect();
+        ASSERT_TRUE(client.Send(CommandRequest("get", "slow")));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    kill(SharedRedis().Pid(), SIGCONT);
+    // The page's own connection is the one left open.
+    EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_connections_open") == "harbinet_connections_open 1"; }, 5));
 }

@@ -110,12 +110,15 @@ bool GServerProcess::Start(const std::vector<std::string>& vecArgs)
         return false;
     // The server's complaints go to the test's own stderr, where a failing
     // test shows them.
-    std::thread([nStderr] {
+    auto pPromise = std::make_shared<std::promise<std::string>>();
+    m_futureStderr = pPromise->get_future().share();
+    std::thread([nStderr, pPromise] {
         std::string str;
         ReadAll(nStderr, str);
         if (!str.empty())
             fprintf(stderr, "[harbinet-server stderr] %s", str.c_str());
         close(nStderr);
+        pPromise->set_value(str);
     }).detach();
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -174,6 +177,13 @@ unsigned long long GServerProcess::StatusField(const char* szField) const
             return strtoull(strLine.c_str() + nField + 1, nullptr, 10) * 1024;
     }
     return 0;
+}
+
+std::string GServerProcess::Stderr() const
+{
+    if (!m_futureStderr.valid() || m_futureStderr.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+        return "(stderr not complete)";
+    return m_futureStderr.get();
 }
 
 unsigned long long GServerProcess::ResidentBytes() const

@@ -1,6 +1,7 @@
 // Runs the built harbinet-server as a child process for socket-level tests.
 #pragma once
 
+#include <future>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,6 +25,8 @@ public:
     pid_t Pid() const { return m_nPid; }
     unsigned short Port() const { return m_nPort; }
     const std::string& StartLine() const { return m_szStartLine; }
+    // All the server wrote to stderr; complete once it has stopped.
+    std::string Stderr() const;
 
     // VmRSS and VmHWM from /proc, in bytes.
     unsigned long long ResidentBytes() const;
@@ -36,6 +39,7 @@ private:
     int m_nStdout = -1;
     unsigned short m_nPort = 0;
     std::string m_szStartLine;
+    std::shared_future<std::string> m_futureStderr;
 };
 
 struct GRunResult
