@@ -11,6 +11,7 @@ PACKAGES=(
     libhiredis-dev redis-server              # harbinet-server's Redis store and its tests
     wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
+    dpkg-dev lintian                         # harbinet-server's .deb: its dependencies and its check
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(memcached)

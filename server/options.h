@@ -21,6 +21,7 @@ struct GServerOptions
     std::string szStore = "memory";   // or a Redis address
     std::string szKeyPrefix = "harbinet:";
     bool bMetrics = true;
+    std::string szConfigFile;          // empty: none
 };
 
 enum class EOptions
@@ -28,11 +29,17 @@ enum class EOptions
     Run,
     Help,
     Version,
+    Check,     // --check-config: everything was good, nothing is to be started
     Error,
 };
 
 // Fills options from argv; on Error, szError says what was wrong.
 EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError);
+
+// One long option by its name with the dashes ("--port") and its value, as
+// the command line and the config file give it; false with szError on a bad
+// name or value. A flag takes "on" or "off".
+bool ApplyOption(std::string_view szArg, std::string_view szValue, GServerOptions& options, std::string& szError);
 
 const char* UsageText();
 
