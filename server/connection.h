@@ -1,13 +1,15 @@
 // One client connection: reads request heads and bodies, runs the commands
-// against the store and writes each reply in one go, in request order.
+// against the store and writes each reply in one go, in request order. Its
+// transport is in connection.cpp, its request handling in request_handling.cpp.
 #pragma once
 
+#include "connection_list.h"
 #include "metrics.h"
 #include "request.h"
 #include "request_parser.h"
 #include "shared.h"
+#include "socket.h"
 #include "value_store.h"
-#include "worker.h"
 
 #include <asio.hpp>
 #include <memory>
@@ -17,10 +19,13 @@
 struct GReply;
 struct GRequest;
 
+// Pipelined requests are answered in batches of about this many bytes.
+constexpr size_t kFlushAt = 64 * 1024;
+
 class GConnection final : public std::enable_shared_from_this<GConnection>, public IStoreWaiter
 {
 public:
-    GConnection(GWorker& worker, GSocket sock);
+    GConnection(GServerShared& shared, GConnectionList& list, GSocket sock);
     ~GConnection();
     GConnection(const GConnection&) = delete;
     GConnection& operator=(const GConnection&) = delete;
@@ -31,10 +36,6 @@ public:
     // The worker's periodic look at the idle, request and linger deadlines.
     void CheckDeadlines(int64_t nNowMs);
     void StoreDone(GStoreOutcome& outcome) override;
-
-    // The worker's list of its connections.
-    GConnection* m_pPrev = nullptr;
-    GConnection* m_pNext = nullptr;
 
 private:
     enum class EPhase
@@ -69,8 +70,9 @@ private:
     void StartLinger();
     void Close();
 
-    GWorker& m_worker;
     GServerShared& m_shared;
+    GConnectionList& m_list;
+    GConnectionList::GPlace m_itInList;
     GSocket m_sock;
 
     std::vector<char> m_vecIn;
