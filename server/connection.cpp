@@ -332,6 +332,7 @@ void GConnection::CheckDeadlines(int64_t nNowMs)
         {
             m_nNowMs = nNowMs;
             m_phase = EPhase::Linger;   // stops Process; StartLinger sets it up properly
+            GWorkerMetrics::Bump(m_shared.m_metrics.nTimedOut);
             FailAndClose(408, "request took too long");
             if (TryWrite())
                 StartLinger();
@@ -351,6 +352,12 @@ void GConnection::Close()
     if (m_bClosed)
         return;
     m_bClosed = true;
+    // A request whose reply is not yet decided is lost with the connection;
+    // one answered already, its body still being read past, is not.
+    const bool bUnderWay = m_nRequestStartMs != 0 && !m_bCloseAfterWrite
+        && (m_phase == EPhase::Head || m_phase == EPhase::Body || m_phase == EPhase::Wait);
+    if (bUnderWay)
+        GWorkerMetrics::Bump(m_shared.m_metrics.nDropped);
     asio::error_code ec;
     m_sock.close(ec);
 }

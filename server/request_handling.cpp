@@ -98,7 +98,8 @@ void GConnection::Process()
 void GConnection::HandleRequest(GRequest& request)
 {
     m_strCookie.clear();
-    if (!request.key.bCookie && m_shared.m_options.bIssueCookies)
+    // The metrics page is no client's request: a scraper has no use for a cookie.
+    if (!request.key.bCookie && m_shared.m_options.bIssueCookies && request.command != ECommand::Metrics)
     {
         // The request that receives a cookie already works in that cookie's
         // space, so a value set now is found by the next request, which
