@@ -15,3 +15,5 @@ foreach(dir server tests/server tests/package bench/server tests/parsing tests/f
         add_subdirectory(${dir})
     endif()
 endforeach()
+
+include(cmake/ServerPackage.cmake)
