@@ -99,9 +99,27 @@ void GConnection::Pump()
         // Nothing is read while the store works on a command: input would
         // pile up with nothing to take it, and the answer comes first anyway.
         if (m_phase != EPhase::Wait)
-            ReadMore();
+            ScheduleRead();
         return;
     }
+}
+
+// A read started right after a reply nearly always finds nothing: the client
+// is still taking that reply in. Started once the worker has served the other
+// connections that were ready with this one, it more often finds the next
+// request there already, which saves a recv that cannot succeed.
+void GConnection::ScheduleRead()
+{
+    if (m_bReadDue || m_bReading || m_bClosed)
+        return;
+    m_bReadDue = true;
+    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()] {
+        pSelf->m_bReadDue = false;
+        // Meanwhile the store may have been asked, or a deadline begun closing.
+        if (pSelf->m_phase != EPhase::Wait && pSelf->m_phase != EPhase::Linger && !pSelf->m_bCloseAfterWrite
+            && !pSelf->m_bWriting)
+            pSelf->ReadMore();
+    });
 }
 
 // Sends what is waiting with one write. True when all of it went; otherwise

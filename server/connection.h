@@ -63,6 +63,7 @@ private:
     void ClearOutput();
     void OnWritten(const asio::error_code& ec);
     void ReadMore();
+    void ScheduleRead();
     asio::mutable_buffer FreeInput();
     bool FinishRead(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, size_t nBytes);
@@ -100,6 +101,7 @@ private:
     GEntryRef m_refOut;          // large body sent straight from its entry
 
     bool m_bReading = false;
+    bool m_bReadDue = false;     // a ReadMore is posted and has not run yet
     bool m_bWriting = false;
     bool m_bCloseAfterWrite = false;
     bool m_bClosed = false;

@@ -4,7 +4,8 @@
 # every call, which lets the client win races that it loses at full speed, and so
 # changes what is counted.
 #
-# Usage: bench/server/syscalls.sh [SERVER [CONNECTIONS [OPS]]]
+# Usage: bench/server/syscalls.sh [SERVER [CONNECTIONS [OPS]]]; MODE=blocking for the
+# generator with one thread per connection (default event).
 # Needs perf (Debian's linux-perf) and root or kernel.perf_event_paranoid <= 1.
 set -euo pipefail
 
@@ -31,7 +32,8 @@ done
 perf stat -x, -o "$out.perf" -e "$events" -e syscalls:sys_exit_recvfrom --filter 'ret < 0' -p "$pid" &
 perf_pid=$!
 sleep 0.3
-"$LOAD" --protocol harbinet --port "$port" --connections "$CONNECTIONS" --seconds 60 --warmup 0 --max-ops "$OPS"
+"$LOAD" --protocol harbinet --port "$port" --connections "$CONNECTIONS" --seconds 60 --warmup 0 --max-ops "$OPS" \
+    --mode "${MODE:-event}"
 kill -INT "$perf_pid"
 wait "$perf_pid" || true
 awk -F, -v ops="$OPS" '$1 ~ /^[0-9]+$/ {
