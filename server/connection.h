@@ -47,7 +47,8 @@ private:
         Linger,   // reply sent, send side shut; draining until the client closes
     };
 
-    void Pump();
+    // Request handling (request_handling.cpp): a parsed head to a command,
+    // the store and the reply, and the counts.
     void Process();
     void HandleRequest(GRequest& request);
     void FinishSet();
@@ -57,6 +58,9 @@ private:
     void Count(EMetricCommand command, EMetricOutcome outcome);
     void StartSkip(uint64_t nBytes);
     void EndRequest();
+
+    // Transport (connection.cpp): reading, writing, time limits and closing.
+    void Pump();
     void Append(const GReply& reply);
     void FailAndClose(uint16_t nStatus, const char* szReason);
     bool TryWrite();
