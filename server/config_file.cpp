@@ -1,15 +1,17 @@
 // Reading the config file into the options, beneath the command line.
 #include "config_file.h"
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace
 {
 
 // Far beyond any real config file; a path that names something else by
 // mistake (a log, a device) is refused instead of read whole.
-constexpr std::streamoff kMaxConfigBytes = 1024 * 1024;
+constexpr size_t kMaxConfigBytes = 1024 * 1024;
 
 std::string_view Trim(std::string_view sz)
 {
@@ -22,18 +24,27 @@ std::string_view Trim(std::string_view sz)
 
 bool ReadWholeFile(const std::string& szFileName, std::string& strText, std::string& szError)
 {
-    std::ifstream file(szFileName, std::ios::binary);
-    if (!file)
+    FILE* pFile = fopen(szFileName.c_str(), "rb");
+    struct stat st;
+    if (pFile == nullptr || fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode))
     {
-        szError = "cannot read the config file " + szFileName;
+        szError = "cannot read the config file " + szFileName
+            + (pFile != nullptr ? std::string(" (not a file)") : std::string(": ") + strerror(errno));
+        if (pFile != nullptr)
+            fclose(pFile);
         return false;
     }
-    std::ostringstream stream;
-    stream << file.rdbuf();
-    strText = stream.str();
-    if (file.bad() || static_cast<std::streamoff>(strText.size()) > kMaxConfigBytes)
+    // Read in pieces up to the bound rather than by the size that stat gave:
+    // a file that grows meanwhile must not be read without end.
+    char sz[4096];
+    size_t n = 0;
+    while ((n = fread(sz, 1, sizeof(sz), pFile)) > 0 && strText.size() <= kMaxConfigBytes)
+        strText.append(sz, n);
+    const bool bFailed = ferror(pFile) != 0;
+    fclose(pFile);
+    if (bFailed || strText.size() > kMaxConfigBytes)
     {
-        szError = "cannot read the config file " + szFileName + " (unreadable, or over 1M)";
+        szError = "cannot read the config file " + szFileName + (bFailed ? "" : " (over 1M)");
         return false;
     }
     return true;

@@ -56,6 +56,6 @@ TEST(ConfigFileTest, CommandLineOverridesTheFile)
 
     const char* const argvCheck[] = {"harbinet-server", "--check-config", "--config", "/nonexistent/harbinet.conf"};
     EXPECT_EQ(EOptions::Error, LoadOptions(4, argvCheck, options, szError));
-    EXPECT_EQ("cannot read the config file /nonexistent/harbinet.conf", szError);
+    EXPECT_EQ("cannot read the config file /nonexistent/harbinet.conf: No such file or directory", szError);
     remove(szFile.c_str());
 }
