@@ -10,8 +10,10 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 include(GoogleTest)
 
-foreach(dir server tests/server bench/server tests/parsing tests/fuzz)
+foreach(dir server tests/server tests/package bench/server tests/parsing tests/fuzz)
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
         add_subdirectory(${dir})
     endif()
 endforeach()
+
+include(cmake/ServerPackage.cmake)

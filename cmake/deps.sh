@@ -13,6 +13,7 @@ PACKAGES=(
     libssl-dev openssl                       # TLS to Redis; the tests' certificates
     wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
+    dpkg-dev lintian                         # harbinet-server's .deb: its dependencies and its check
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(memcached)

@@ -1,10 +1,7 @@
-// One client connection: the request loop, body handling, replies and closing.
+// One client connection's transport: reading, writing, time limits and closing.
 #include "connection.h"
 
-#include "cookie.h"
 #include "reply.h"
-#include "request.h"
-#include "worker.h"
 
 #include <algorithm>
 #include <array>
@@ -14,11 +11,6 @@ namespace
 {
 
 constexpr size_t kInitialInput = 4096;
-// Bodies up to this size are copied behind their reply head; bigger ones are
-// sent straight from the stored entry.
-constexpr uint64_t kInlineBody = 16 * 1024;
-// Pipelined requests are answered in batches of about this many bytes.
-constexpr size_t kFlushAt = 64 * 1024;
 // After an error reply the client gets this long, and may send this much, before
 // the socket is closed; closing on unread input would reset the connection and
 // could destroy the reply before the client read it.
@@ -27,17 +19,17 @@ constexpr uint64_t kLingerBytes = 256 * 1024;
 
 } // namespace
 
-GConnection::GConnection(GWorker& worker, GSocket sock)
-    : m_worker(worker), m_shared(worker.Shared()), m_sock(std::move(sock))
+GConnection::GConnection(GServerShared& shared, GConnectionList& list, GSocket sock)
+    : m_shared(shared), m_list(list), m_sock(std::move(sock))
 {
-    m_worker.Link(this);
+    m_itInList = m_list.Add(this);
     m_nNowMs = NowMs();
     m_nLastActivityMs = m_nNowMs;
 }
 
 GConnection::~GConnection()
 {
-    m_worker.Unlink(this);
+    m_list.Remove(m_itInList);
     m_shared.m_nConnections.fetch_sub(1, std::memory_order_relaxed);
 }
 
@@ -107,291 +99,27 @@ void GConnection::Pump()
         // Nothing is read while the store works on a command: input would
         // pile up with nothing to take it, and the answer comes first anyway.
         if (m_phase != EPhase::Wait)
-            ReadMore();
+            ScheduleRead();
         return;
     }
 }
 
-void GConnection::Process()
+// A read started right after a reply nearly always finds nothing: the client
+// is still taking that reply in. Started once the worker has served the other
+// connections that were ready with this one, it more often finds the next
+// request there already, which saves a recv that cannot succeed.
+void GConnection::ScheduleRead()
 {
-    while (!m_bCloseAfterWrite && m_strOut.size() < kFlushAt && !m_refOut)
-    {
-        const size_t nAvailable = m_nInEnd - m_nInStart;
-        if (m_phase == EPhase::Head)
-        {
-            if (nAvailable == 0)
-                return;
-            if (m_nRequestStartMs == 0)
-                m_nRequestStartMs = m_nNowMs;
-            const char* pHead = m_vecIn.data() + m_nInStart;
-            const EParse result = m_parser.Parse(pHead, nAvailable, m_shared.m_options.nMaxHead);
-            if (result == EParse::NeedMore)
-                return;
-            if (result == EParse::Bad)
-            {
-                Count(EMetricCommand::Other, EMetricOutcome::Refused);
-                FailAndClose(m_parser.BadStatus(), m_parser.BadReason());
-                return;
-            }
-            GRequest request;
-            const GVerdict verdict = InterpretHead(pHead, m_parser.Head(), m_shared.m_rules, request);
-            // The request's texts still point into the head, which stays where
-            // it is until this request has been handled.
-            m_nInStart += m_parser.Head().nHeadLength;
-            m_parser.Reset();
-            // A client may leave out the wait when the body has come already.
-            m_bAwaitsContinue = request.bExpectContinue && request.nContentLength > m_nInEnd - m_nInStart;
-            if (verdict.nStatus != 0)
-                Count(EMetricCommand::Other, EMetricOutcome::Refused);
-            if (verdict.nStatus == 0)
-                HandleRequest(request);
-            else if (verdict.bClose || m_bAwaitsContinue)
-            {
-                // A client waiting for 100 Continue gets the refusal instead and
-                // sends no body, so no body can be read past: the connection ends.
-                FailAndClose(verdict.nStatus, verdict.szReason);
-            }
-            else
-            {
-                GReply reply;
-                reply.nStatus = verdict.nStatus;
-                reply.szReason = verdict.szReason;
-                Append(reply);
-                StartSkip(request.nContentLength);
-            }
-        }
-        else if (m_phase == EPhase::Body)
-        {
-            if (nAvailable == 0)
-                return;
-            const uint64_t nWanted = m_refBody->m_nValueLength - m_nBodyDone;
-            const size_t nTake = static_cast<size_t>(std::min<uint64_t>(nWanted, nAvailable));
-            memcpy(m_refBody->Value() + m_nBodyDone, m_vecIn.data() + m_nInStart, nTake);
-            m_nInStart += nTake;
-            m_nBodyDone += nTake;
-            if (m_nBodyDone < m_refBody->m_nValueLength)
-                return;
-            FinishSet();
-        }
-        else if (m_phase == EPhase::Skip)
-        {
-            if (nAvailable == 0)
-                return;
-            const size_t nTake = static_cast<size_t>(std::min<uint64_t>(m_nSkipLeft, nAvailable));
-            m_nInStart += nTake;
-            m_nSkipLeft -= nTake;
-            if (m_nSkipLeft != 0)
-                return;
-            EndRequest();
-        }
-        else
-            return;
-    }
-}
-
-void GConnection::HandleRequest(GRequest& request)
-{
-    m_strCookie.clear();
-    if (!request.key.bCookie && m_shared.m_options.bIssueCookies)
-    {
-        // The request that receives a cookie already works in that cookie's
-        // space, so a value set now is found by the next request, which
-        // carries the cookie.
-        m_strCookie = MakeCookie();
-        request.key.bCookie = true;
-        request.key.szCookie = m_strCookie;
-    }
-    m_command = request.command;
-    m_nSkipAfter = request.nContentLength;
-    // A set decides below whether it wants its body; any other command
-    // reads past it after its reply, which comes after this.
-    if (m_bAwaitsContinue && request.command != ECommand::Set)
-        m_strOut += kContinueReply;
-
-    IStore& store = *m_shared.m_pStore;
-    switch (request.command)
-    {
-    case ECommand::Set:
-    {
-        const EAdmit admit = store.Prepare(request.key, request.nType, request.nTimeout,
-            request.nContentLength, m_refBody);
-        if (admit == EAdmit::Ok)
-        {
-            if (m_bAwaitsContinue)
-                m_strOut += kContinueReply;
-            m_nBodyDone = 0;
-            m_phase = EPhase::Body;
-            if (request.nContentLength == 0)
-                FinishSet();
-            return;
-        }
-        GReply reply;
-        reply.szCookie = m_strCookie;
-        reply.nResultCode = 1;
-        reply.szReason = admit == EAdmit::TooLarge ? "value too large" : "out of memory";
-        if (admit == EAdmit::Busy)
-        {
-            // Like any store failure, not a result: the value was not looked at.
-            reply.nStatus = 503;
-            reply.nResultCode = -1;
-            reply.szReason = "store busy";
-        }
-        Count(EMetricCommand::Set, admit == EAdmit::Busy ? EMetricOutcome::StoreError : EMetricOutcome::Failed);
-        // A client that waits for 100 Continue will not send the body, so
-        // there is nothing to read past: the connection ends instead.
-        reply.bClose = m_bAwaitsContinue;
-        m_bCloseAfterWrite = m_bAwaitsContinue;
-        Append(reply);
-        if (!m_bAwaitsContinue)
-            StartSkip(request.nContentLength);
+    if (m_bReadDue || m_bReading || m_bClosed)
         return;
-    }
-    case ECommand::Get:
-        CallStore(&IStore::Get, request.key);
-        return;
-    case ECommand::Del:
-        CallStore(&IStore::Delete, request.key);
-        return;
-    case ECommand::Nop:
-    {
-        GReply reply;
-        reply.szCookie = m_strCookie;
-        reply.nResultCode = 0;
-        Append(reply);
-        Count(EMetricCommand::Nop, EMetricOutcome::Ok);
-        break;
-    }
-    case ECommand::Metrics:
-    {
-        const std::string strPage = RenderMetrics(m_shared.m_board);
-        GReply reply;
-        reply.szContentType = kMetricsContentType;
-        reply.nContentLength = strPage.size();
-        Append(reply);
-        m_strOut += strPage;
-        break;
-    }
-    }
-    StartSkip(request.nContentLength);
-}
-
-void GConnection::FinishSet()
-{
-    m_nSkipAfter = 0;
-    m_phase = EPhase::Wait;
-    m_bStoreInline = true;
-    m_shared.m_pStore->Put(std::move(m_refBody), m_nNowMs, *this);
-    WaitForStore();
-}
-
-void GConnection::CallStore(void (IStore::*pfn)(const GKey&, int64_t, IStoreWaiter&), const GKey& key)
-{
-    m_phase = EPhase::Wait;
-    m_bStoreInline = true;
-    (m_shared.m_pStore->*pfn)(key, m_nNowMs, *this);
-    WaitForStore();
-}
-
-// The memory store has answered by now; a store that has not keeps the
-// connection alive until it does.
-void GConnection::WaitForStore()
-{
-    m_bStoreInline = false;
-    if (m_phase == EPhase::Wait)
-        m_pSelfWhileWaiting = shared_from_this();
-}
-
-void GConnection::StoreDone(GStoreOutcome& outcome)
-{
-    const std::shared_ptr<GConnection> pSelf = std::move(m_pSelfWhileWaiting);
-    // The request may have timed out, or the client gone, while the store worked.
-    if (m_bClosed || m_phase != EPhase::Wait)
-        return;
-    if (m_bStoreInline)
-    {
-        ApplyOutcome(outcome);
-        return;
-    }
-    m_nNowMs = NowMs();
-    if (m_bWriting)
-    {
-        m_outcomeHeld = std::move(outcome);
-        m_bOutcomeHeld = true;
-        return;
-    }
-    ApplyOutcome(outcome);
-    Pump();
-}
-
-void GConnection::ApplyOutcome(GStoreOutcome& outcome)
-{
-    GReply reply;
-    reply.szCookie = m_strCookie;
-    const auto command = static_cast<EMetricCommand>(static_cast<int>(m_command));
-    switch (outcome.result)
-    {
-    case EStoreResult::Done:
-        reply.nResultCode = 0;
-        Count(command, EMetricOutcome::Ok);
-        break;
-    case EStoreResult::Missing:
-        // A delete answers 0 whether or not the name existed: absent or not,
-        // it is gone afterwards, and the client counts any other answer as a
-        // failure and drops its connection.
-        reply.nResultCode = m_command == ECommand::Del ? 0 : 1;
-        Count(command, m_command == ECommand::Del ? EMetricOutcome::Ok : EMetricOutcome::Failed);
-        break;
-    case EStoreResult::Refused:
-        reply.nResultCode = 1;
-        reply.szReason = outcome.szReason;
-        Count(command, EMetricOutcome::Failed);
-        break;
-    case EStoreResult::Failed:
-        // Not a result code: the client must not read this as "not found" or
-        // "not stored", but as a server that cannot serve right now.
-        reply.nStatus = 503;
-        reply.szReason = outcome.szReason;
-        Count(command, EMetricOutcome::StoreError);
-        break;
-    }
-    GEntryRef& refEntry = outcome.refEntry;
-    if (reply.nResultCode == 0 && refEntry)
-    {
-        reply.nType = refEntry->m_nType;
-        reply.nContentLength = refEntry->m_nValueLength;
-    }
-    Append(reply);
-    if (reply.nResultCode == 0 && refEntry)
-    {
-        if (refEntry->m_nValueLength <= kInlineBody)
-            m_strOut.append(refEntry->Value(), refEntry->m_nValueLength);
-        else
-            m_refOut = std::move(refEntry);
-    }
-    StartSkip(m_nSkipAfter);
-}
-
-void GConnection::Count(EMetricCommand command, EMetricOutcome outcome)
-{
-    m_shared.m_metrics.CountRequest(command, outcome, m_nNowMs - m_nRequestStartMs);
-}
-
-void GConnection::StartSkip(uint64_t nBytes)
-{
-    if (nBytes == 0)
-    {
-        EndRequest();
-        return;
-    }
-    m_nSkipLeft = nBytes;
-    m_phase = EPhase::Skip;
-}
-
-void GConnection::EndRequest()
-{
-    m_phase = EPhase::Head;
-    m_nRequestStartMs = 0;
-    m_strCookie.clear();
+    m_bReadDue = true;
+    asio::post(m_sock.get_executor(), [pSelf = shared_from_this()] {
+        pSelf->m_bReadDue = false;
+        // Meanwhile the store may have been asked, or a deadline begun closing.
+        if (pSelf->m_phase != EPhase::Wait && pSelf->m_phase != EPhase::Linger && !pSelf->m_bCloseAfterWrite
+            && !pSelf->m_bWriting)
+            pSelf->ReadMore();
+    });
 }
 
 // Sends what is waiting with one write. True when all of it went; otherwise
@@ -622,6 +350,7 @@ void GConnection::CheckDeadlines(int64_t nNowMs)
         {
             m_nNowMs = nNowMs;
             m_phase = EPhase::Linger;   // stops Process; StartLinger sets it up properly
+            GWorkerMetrics::Bump(m_shared.m_metrics.nTimedOut);
             FailAndClose(408, "request took too long");
             if (TryWrite())
                 StartLinger();
@@ -641,6 +370,12 @@ void GConnection::Close()
     if (m_bClosed)
         return;
     m_bClosed = true;
+    // A request whose reply is not yet decided is lost with the connection;
+    // one answered already, its body still being read past, is not.
+    const bool bUnderWay = m_nRequestStartMs != 0 && !m_bCloseAfterWrite
+        && (m_phase == EPhase::Head || m_phase == EPhase::Body || m_phase == EPhase::Wait);
+    if (bUnderWay)
+        GWorkerMetrics::Bump(m_shared.m_metrics.nDropped);
     asio::error_code ec;
     m_sock.close(ec);
 }

@@ -1,13 +1,15 @@
 // One client connection: reads request heads and bodies, runs the commands
-// against the store and writes each reply in one go, in request order.
+// against the store and writes each reply in one go, in request order. Its
+// transport is in connection.cpp, its request handling in request_handling.cpp.
 #pragma once
 
+#include "connection_list.h"
 #include "metrics.h"
 #include "request.h"
 #include "request_parser.h"
 #include "shared.h"
+#include "socket.h"
 #include "value_store.h"
-#include "worker.h"
 
 #include <asio.hpp>
 #include <memory>
@@ -17,10 +19,13 @@
 struct GReply;
 struct GRequest;
 
+// Pipelined requests are answered in batches of about this many bytes.
+constexpr size_t kFlushAt = 64 * 1024;
+
 class GConnection final : public std::enable_shared_from_this<GConnection>, public IStoreWaiter
 {
 public:
-    GConnection(GWorker& worker, GSocket sock);
+    GConnection(GServerShared& shared, GConnectionList& list, GSocket sock);
     ~GConnection();
     GConnection(const GConnection&) = delete;
     GConnection& operator=(const GConnection&) = delete;
@@ -32,10 +37,6 @@ public:
     void CheckDeadlines(int64_t nNowMs);
     void StoreDone(GStoreOutcome& outcome) override;
 
-    // The worker's list of its connections.
-    GConnection* m_pPrev = nullptr;
-    GConnection* m_pNext = nullptr;
-
 private:
     enum class EPhase
     {
@@ -46,7 +47,8 @@ private:
         Linger,   // reply sent, send side shut; draining until the client closes
     };
 
-    void Pump();
+    // Request handling (request_handling.cpp): a parsed head to a command,
+    // the store and the reply, and the counts.
     void Process();
     void HandleRequest(GRequest& request);
     void FinishSet();
@@ -56,12 +58,16 @@ private:
     void Count(EMetricCommand command, EMetricOutcome outcome);
     void StartSkip(uint64_t nBytes);
     void EndRequest();
+
+    // Transport (connection.cpp): reading, writing, time limits and closing.
+    void Pump();
     void Append(const GReply& reply);
     void FailAndClose(uint16_t nStatus, const char* szReason);
     bool TryWrite();
     void ClearOutput();
     void OnWritten(const asio::error_code& ec);
     void ReadMore();
+    void ScheduleRead();
     asio::mutable_buffer FreeInput();
     bool FinishRead(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, size_t nBytes);
@@ -69,8 +75,9 @@ private:
     void StartLinger();
     void Close();
 
-    GWorker& m_worker;
     GServerShared& m_shared;
+    GConnectionList& m_list;
+    GConnectionList::GPlace m_itInList;
     GSocket m_sock;
 
     std::vector<char> m_vecIn;
@@ -98,6 +105,7 @@ private:
     GEntryRef m_refOut;          // large body sent straight from its entry
 
     bool m_bReading = false;
+    bool m_bReadDue = false;     // a ReadMore is posted and has not run yet
     bool m_bWriting = false;
     bool m_bCloseAfterWrite = false;
     bool m_bClosed = false;

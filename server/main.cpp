@@ -1,4 +1,5 @@
 // harbinet-server's entry point: options, limits, start line, run until a signal.
+#include "config_file.h"
 #include "open_file_limit.h"
 #include "options.h"
 #include "server.h"
@@ -13,7 +14,8 @@ int main(int argc, char** argv)
 {
     GServerOptions options;
     std::string szError;
-    switch (ParseOptions(argc, argv, options, szError))
+    const EOptions parsed = LoadOptions(argc, argv, options, szError);
+    switch (parsed)
     {
     case EOptions::Help:
         fputs(UsageText(), stdout);
@@ -26,7 +28,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "harbinet-server: %s (see --help)\n", szError.c_str());
         return 2;
     case EOptions::Run:
+    case EOptions::Check:
         break;
+    }
+    if (parsed == EOptions::Check)
+    {
+        printf("harbinet-server: the options are good\n");
+        return 0;
     }
 
     // A peer that goes away mid-write must cost an error code, not the process.

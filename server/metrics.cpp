@@ -61,6 +61,8 @@ std::string RenderMetrics(const GMetricsBoard& board)
     uint64_t nRequests[nCommands][nOutcomes] = {};
     uint64_t nBuckets[kTimeBounds + 1] = {};
     uint64_t nSumMs = 0;
+    uint64_t nTimedOut = 0;
+    uint64_t nDropped = 0;
     for (size_t w = 0; w < board.nWorkers; ++w)
     {
         const GWorkerMetrics& worker = board.pWorkers[w];
@@ -70,6 +72,8 @@ std::string RenderMetrics(const GMetricsBoard& board)
         for (size_t i = 0; i <= kTimeBounds; ++i)
             nBuckets[i] += worker.nTimeBuckets[i].load(std::memory_order_relaxed);
         nSumMs += worker.nTimeSumMs.load(std::memory_order_relaxed);
+        nTimedOut += worker.nTimedOut.load(std::memory_order_relaxed);
+        nDropped += worker.nDropped.load(std::memory_order_relaxed);
     }
 
     std::string sz;
@@ -91,6 +95,13 @@ std::string RenderMetrics(const GMetricsBoard& board)
         nStoreErrors += nRequests[c][static_cast<size_t>(EMetricOutcome::StoreError)];
     Head(sz, "harbinet_store_errors_total", "counter", "Requests answered 503 because the store failed.");
     Line(sz, "harbinet_store_errors_total", "", nStoreErrors);
+
+    Head(sz, "harbinet_requests_timed_out_total", "counter",
+        "Requests answered 408 because they took longer than the request time-out.");
+    Line(sz, "harbinet_requests_timed_out_total", "", nTimedOut);
+    Head(sz, "harbinet_requests_dropped_total", "counter",
+        "Requests under way, not yet answered, when their connection closed.");
+    Line(sz, "harbinet_requests_dropped_total", "", nDropped);
 
     if (board.pMemory != nullptr)
     {

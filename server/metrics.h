@@ -54,6 +54,8 @@ struct alignas(64) GWorkerMetrics
     std::atomic<uint64_t> nRequests[static_cast<size_t>(EMetricCommand::Count)][static_cast<size_t>(EMetricOutcome::Count)] = {};
     std::atomic<uint64_t> nTimeBuckets[kTimeBounds + 1] = {};   // the last one: above every bound
     std::atomic<uint64_t> nTimeSumMs{0};
+    std::atomic<uint64_t> nTimedOut{0};   // answered 408
+    std::atomic<uint64_t> nDropped{0};    // under way when their connection closed
 };
 
 // Everything the page shows, owned by the server.

@@ -1,4 +1,4 @@
-// Parsing and checking of harbinet-server's command line.
+// Parsing and checking of harbinet-server's options, from the command line or the config file.
 #include "options.h"
 
 #include "redis_address.h"
@@ -32,6 +32,34 @@ bool IsGoodBasePath(std::string_view sz)
             return false;
     }
     return true;
+}
+
+// Every option that the command line and the config file both take by
+// name; a new option needs its name here and its check in ApplyOption.
+const char* const s_szWithValue[] = {"--listen", "--port", "--base-path", "--memory-limit",
+    "--max-value-size", "--max-head-size", "--max-connections", "--idle-timeout", "--request-timeout",
+    "--threads", "--store", "--key-prefix", "--metrics", "--redis-password-file", "--redis-tls-ca",
+    "--redis-tls-cert", "--redis-tls-key", "--redis-wait"};
+const char* const s_szFlags[] = {"--issue-cookies"};
+
+bool IsValueOption(std::string_view szArg)
+{
+    for (const char* sz : s_szWithValue)
+    {
+        if (szArg == sz)
+            return true;
+    }
+    return false;
+}
+
+bool IsFlagOption(std::string_view szArg)
+{
+    for (const char* sz : s_szFlags)
+    {
+        if (szArg == sz)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -103,12 +131,141 @@ const char* UsageText()
            "  --redis-tls-key FILE    its private key\n"
            "  --redis-wait N          a set is stored once N replicas have it (default 0)\n"
            "  --metrics on|off        answer GET /metrics (default on)\n"
+           "  --config FILE           read options from FILE first, as name = value lines;\n"
+           "                          options on the command line override them\n"
+           "  --check-config          check the options and the config file, then exit\n"
            "  --help                  show this text and exit\n"
            "  --version               show the version and exit\n";
 }
 
+bool ApplyOption(std::string_view szArg, std::string_view szValue, GServerOptions& optionsOut, std::string& szError)
+{
+    if (IsFlagOption(szArg))
+    {
+        // A flag set on the command line by its name alone; with a value
+        // (as the config file always gives one) it says on or off.
+        if (szValue != "on" && szValue != "off")
+        {
+            szError = "bad value for " + std::string(szArg) + ": " + std::string(szValue) + " (on or off)";
+            return false;
+        }
+        const bool bOn = szValue == "on";
+        if (szArg == "--issue-cookies")
+            optionsOut.bIssueCookies = bOn;
+        return true;
+    }
+    if (!IsValueOption(szArg))
+    {
+        szError = "unknown option " + std::string(szArg);
+        return false;
+    }
+
+    // Checked on a copy, so that a bad value leaves the options as they were.
+    GServerOptions options = optionsOut;
+    uint64_t n = 0;
+    bool bGood = true;
+    if (szArg == "--listen")
+    {
+        bGood = !szValue.empty();
+        options.szListen = std::string(szValue);
+    }
+    else if (szArg == "--port")
+    {
+        bGood = ParseUnsigned(szValue, 65535, n);
+        options.nPort = static_cast<uint16_t>(n);
+    }
+    else if (szArg == "--base-path")
+    {
+        bGood = IsGoodBasePath(szValue);
+        options.szBasePath = std::string(szValue);
+    }
+    else if (szArg == "--memory-limit")
+    {
+        bGood = ParseSize(szValue, n) && n >= 64 * 1024;
+        options.nMemoryLimit = n;
+    }
+    else if (szArg == "--max-value-size")
+    {
+        bGood = ParseSize(szValue, n) && n <= 1024ull * 1024 * 1024;
+        options.nMaxValue = n;
+    }
+    else if (szArg == "--max-head-size")
+    {
+        bGood = ParseSize(szValue, n) && n >= 256 && n <= 1024 * 1024;
+        options.nMaxHead = static_cast<uint32_t>(n);
+    }
+    else if (szArg == "--max-connections")
+    {
+        bGood = ParseUnsigned(szValue, 1000000, n) && n >= 1;
+        options.nMaxConnections = static_cast<uint32_t>(n);
+    }
+    else if (szArg == "--idle-timeout")
+    {
+        bGood = ParseUnsigned(szValue, 1000000000, n);
+        options.nIdleTimeout = static_cast<uint32_t>(n);
+    }
+    else if (szArg == "--request-timeout")
+    {
+        bGood = ParseUnsigned(szValue, 1000000000, n);
+        options.nRequestTimeout = static_cast<uint32_t>(n);
+    }
+    else if (szArg == "--threads")
+    {
+        bGood = ParseUnsigned(szValue, 256, n) && n >= 1;
+        options.nThreads = static_cast<uint32_t>(n);
+    }
+    else if (szArg == "--store")
+    {
+        GRedisAddress address;
+        bGood = szValue == "memory" || ParseRedisAddress(szValue, address);
+        options.szStore = std::string(szValue);
+    }
+    else if (szArg == "--key-prefix")
+        options.szKeyPrefix = std::string(szValue);
+    else if (szArg == "--metrics")
+    {
+        bGood = szValue == "on" || szValue == "off";
+        options.bMetrics = szValue == "on";
+    }
+    else if (szArg == "--redis-password-file")
+    {
+        bGood = !szValue.empty();
+        options.szRedisPasswordFile = std::string(szValue);
+    }
+    else if (szArg == "--redis-tls-ca")
+    {
+        bGood = !szValue.empty();
+        options.szRedisTlsCa = std::string(szValue);
+    }
+    else if (szArg == "--redis-tls-cert")
+    {
+        bGood = !szValue.empty();
+        options.szRedisTlsCert = std::string(szValue);
+    }
+    else if (szArg == "--redis-tls-key")
+    {
+        bGood = !szValue.empty();
+        options.szRedisTlsKey = std::string(szValue);
+    }
+    else if (szArg == "--redis-wait")
+    {
+        bGood = ParseUnsigned(szValue, 1000, n);
+        options.nRedisWait = static_cast<uint32_t>(n);
+    }
+    if (!bGood)
+    {
+        // A store URL may hold a password.
+        szError = "bad value for " + std::string(szArg) + ": "
+            + (szArg == "--store" ? RedactRedisUrl(szValue) : std::string(szValue));
+        return false;
+    }
+    optionsOut = std::move(options);
+    return true;
+}
+
 EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError)
 {
+    bool bCheckOnly = false;
     for (int i = 1; i < argc; ++i)
     {
         std::string_view szArg = argv[i];
@@ -126,30 +283,20 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
             return EOptions::Help;
         if (szArg == "--version")
             return EOptions::Version;
-        if (szArg == "--issue-cookies")
+        if (szArg == "--check-config" || (IsFlagOption(szArg) && !bHasValue))
         {
-            if (bHasValue)
-            {
-                szError = "--issue-cookies takes no value";
-                return EOptions::Error;
-            }
-            options.bIssueCookies = true;
+            if (szArg == "--check-config")
+                bCheckOnly = true;
+            else
+                ApplyOption(szArg, "on", options, szError);
             continue;
         }
-
-        static const char* const s_szWithValue[] = {"--listen", "--port", "--base-path",
-            "--memory-limit", "--max-value-size", "--max-head-size", "--max-connections",
-            "--idle-timeout", "--request-timeout", "--threads", "--store", "--key-prefix", "--metrics",
-            "--redis-password-file", "--redis-tls-ca", "--redis-tls-cert", "--redis-tls-key", "--redis-wait"};
-        bool bKnown = false;
-        for (const char* sz : s_szWithValue)
-            bKnown = bKnown || szArg == sz;
-        if (!bKnown)
+        if (!IsFlagOption(szArg) && !IsValueOption(szArg) && szArg != "--config")
         {
             szError = "unknown option " + std::string(szArg);
             return EOptions::Error;
         }
-        if (!bHasValue)
+        if (!bHasValue && !IsFlagOption(szArg))
         {
             if (i + 1 >= argc)
             {
@@ -158,119 +305,35 @@ EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options
             }
             szValue = argv[++i];
         }
-
-        uint64_t n = 0;
-        bool bGood = true;
-        if (szArg == "--listen")
+        if (szArg == "--config")
         {
-            bGood = !szValue.empty();
-            options.szListen = std::string(szValue);
+            if (szValue.empty())
+            {
+                szError = "bad value for --config: it needs a file name";
+                return EOptions::Error;
+            }
+            options.szConfigFile = std::string(szValue);
+            continue;
         }
-        else if (szArg == "--port")
-        {
-            bGood = ParseUnsigned(szValue, 65535, n);
-            options.nPort = static_cast<uint16_t>(n);
-        }
-        else if (szArg == "--base-path")
-        {
-            bGood = IsGoodBasePath(szValue);
-            options.szBasePath = std::string(szValue);
-        }
-        else if (szArg == "--memory-limit")
-        {
-            bGood = ParseSize(szValue, n) && n >= 64 * 1024;
-            options.nMemoryLimit = n;
-        }
-        else if (szArg == "--max-value-size")
-        {
-            bGood = ParseSize(szValue, n) && n <= 1024ull * 1024 * 1024;
-            options.nMaxValue = n;
-        }
-        else if (szArg == "--max-head-size")
-        {
-            bGood = ParseSize(szValue, n) && n >= 256 && n <= 1024 * 1024;
-            options.nMaxHead = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--max-connections")
-        {
-            bGood = ParseUnsigned(szValue, 1000000, n) && n >= 1;
-            options.nMaxConnections = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--idle-timeout")
-        {
-            bGood = ParseUnsigned(szValue, 1000000000, n);
-            options.nIdleTimeout = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--request-timeout")
-        {
-            bGood = ParseUnsigned(szValue, 1000000000, n);
-            options.nRequestTimeout = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--threads")
-        {
-            bGood = ParseUnsigned(szValue, 256, n) && n >= 1;
-            options.nThreads = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--store")
-        {
-            GRedisAddress address;
-            bGood = szValue == "memory" || ParseRedisAddress(szValue, address);
-            options.szStore = std::string(szValue);
-        }
-        else if (szArg == "--key-prefix")
-            options.szKeyPrefix = std::string(szValue);
-        else if (szArg == "--redis-password-file")
-        {
-            bGood = !szValue.empty();
-            options.szRedisPasswordFile = std::string(szValue);
-        }
-        else if (szArg == "--redis-tls-ca")
-        {
-            bGood = !szValue.empty();
-            options.szRedisTlsCa = std::string(szValue);
-        }
-        else if (szArg == "--redis-tls-cert")
-        {
-            bGood = !szValue.empty();
-            options.szRedisTlsCert = std::string(szValue);
-        }
-        else if (szArg == "--redis-tls-key")
-        {
-            bGood = !szValue.empty();
-            options.szRedisTlsKey = std::string(szValue);
-        }
-        else if (szArg == "--redis-wait")
-        {
-            bGood = ParseUnsigned(szValue, 1000, n);
-            options.nRedisWait = static_cast<uint32_t>(n);
-        }
-        else if (szArg == "--metrics")
-        {
-            bGood = szValue == "on" || szValue == "off";
-            options.bMetrics = szValue == "on";
-        }
-        if (!bGood)
-        {
-            // A store URL may hold a password.
-            szError = "bad value for " + std::string(szArg) + ": "
-                + (szArg == "--store" ? RedactRedisUrl(szValue) : std::string(szValue));
+        if (!ApplyOption(szArg, szValue, options, szError))
             return EOptions::Error;
-        }
     }
-
-    if (!options.szRedisPasswordFile.empty()
-        && !ReadPasswordFile(options.szRedisPasswordFile, options.szRedisPassword, szError))
-        return EOptions::Error;
-    GRedisSettings settings;
-    if (!MakeRedisSettings(options, settings, szError))
-        return EOptions::Error;
 
     if (options.nThreads == 0)
     {
         const unsigned nProcessors = std::thread::hardware_concurrency();
         options.nThreads = nProcessors == 0 ? 1 : nProcessors;
     }
-    return EOptions::Run;
+    return bCheckOnly ? EOptions::Check : EOptions::Run;
+}
+
+bool FinishOptions(GServerOptions& options, std::string& szError)
+{
+    if (!options.szRedisPasswordFile.empty()
+        && !ReadPasswordFile(options.szRedisPasswordFile, options.szRedisPassword, szError))
+        return false;
+    GRedisSettings settings;
+    return MakeRedisSettings(options, settings, szError);
 }
 
 bool MakeRedisSettings(const GServerOptions& options, GRedisSettings& settings, std::string& szError)

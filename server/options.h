@@ -27,6 +27,7 @@ struct GServerOptions
     std::string szRedisTlsKey;
     uint32_t nRedisWait = 0;          // replicas that must have a set before it counts as stored
     bool bMetrics = true;
+    std::string szConfigFile;          // empty: none
 };
 
 enum class EOptions
@@ -34,13 +35,23 @@ enum class EOptions
     Run,
     Help,
     Version,
+    Check,     // --check-config: everything was good, nothing is to be started
     Error,
 };
 
 // Fills options from argv; on Error, szError says what was wrong.
 EOptions ParseOptions(int argc, const char* const* argv, GServerOptions& options, std::string& szError);
 
+// One long option by its name with the dashes ("--port") and its value, as
+// the command line and the config file give it; false with szError on a bad
+// name or value. A flag takes "on" or "off".
+bool ApplyOption(std::string_view szArg, std::string_view szValue, GServerOptions& options, std::string& szError);
+
 const char* UsageText();
+
+// What needs every option in place, the config file's included: reads the Redis
+// password file and checks that the Redis options fit together.
+bool FinishOptions(GServerOptions& options, std::string& szError);
 
 // The Redis store's settings from the options: the address with its
 // credentials and the TLS files. False, with szError, when they do not fit together.

@@ -53,30 +53,11 @@ void GWorker::Join()
 
 void GWorker::Adopt(GSocket sock, bool bRefuse)
 {
-    auto pConnection = std::make_shared<GConnection>(*this, std::move(sock));
+    auto pConnection = std::make_shared<GConnection>(m_shared, m_connections, std::move(sock));
     if (bRefuse)
         pConnection->Refuse();
     else
         pConnection->Start();
-}
-
-void GWorker::Link(GConnection* pConnection)
-{
-    pConnection->m_pPrev = nullptr;
-    pConnection->m_pNext = m_pFirstConnection;
-    if (m_pFirstConnection != nullptr)
-        m_pFirstConnection->m_pPrev = pConnection;
-    m_pFirstConnection = pConnection;
-}
-
-void GWorker::Unlink(GConnection* pConnection)
-{
-    if (pConnection->m_pPrev != nullptr)
-        pConnection->m_pPrev->m_pNext = pConnection->m_pNext;
-    else
-        m_pFirstConnection = pConnection->m_pNext;
-    if (pConnection->m_pNext != nullptr)
-        pConnection->m_pNext->m_pPrev = pConnection->m_pPrev;
 }
 
 void GWorker::ScheduleTick()
@@ -88,10 +69,7 @@ void GWorker::ScheduleTick()
         if (ec)
             return;
         const int64_t nNowMs = NowMs();
-        // Closing only cancels I/O; connections go away later, from their
-        // handlers, so walking the list while closing is safe.
-        for (GConnection* p = m_pFirstConnection; p != nullptr; p = p->m_pNext)
-            p->CheckDeadlines(nNowMs);
+        m_connections.ForEach([nNowMs](GConnection& connection) { connection.CheckDeadlines(nNowMs); });
         m_pStore->Tick(nNowMs);
         ScheduleTick();
     });

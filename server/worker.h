@@ -2,18 +2,15 @@
 // once-a-second look at their deadlines.
 #pragma once
 
+#include "connection_list.h"
 #include "shared.h"
+#include "socket.h"
 
 #include <asio.hpp>
 #include <memory>
 #include <thread>
 
-class GConnection;
 struct GRedisSettings;
-
-// A socket bound to one worker's context; the concrete executor type spares
-// every operation the cost of a type-erased one.
-using GSocket = asio::basic_stream_socket<asio::ip::tcp, asio::io_context::executor_type>;
 
 class GWorker
 {
@@ -39,16 +36,13 @@ public:
     // With bRefuse the client is told that the server is full.
     void Adopt(GSocket sock, bool bRefuse);
 
-    void Link(GConnection* pConnection);
-    void Unlink(GConnection* pConnection);
-
 private:
     void ScheduleTick();
 
     GServerShared m_shared;
     // Connections unlink themselves when destroyed, which may happen while
     // the context below is torn down, so the list is declared before it.
-    GConnection* m_pFirstConnection = nullptr;
+    GConnectionList m_connections;
     asio::io_context m_io;
     asio::executor_work_guard<asio::io_context::executor_type> m_guard;
     asio::steady_timer m_timerTick;

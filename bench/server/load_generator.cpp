@@ -1,6 +1,8 @@
 // harbinet-load: C connections, each a loop of non-pipelined set and get of
 // small values, against harbinet-server, memcached or redis-server; prints
-// operations per second and latency percentiles.
+// operations per second and latency percentiles. The connections are driven
+// either by one thread on epoll (--mode event) or by one thread each on a
+// blocking socket (--mode blocking), as most application clients are.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +18,8 @@
 #include <strings.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -48,6 +52,7 @@ struct GLoadOptions
     int nKeys = 100;
     uint64_t nMaxOps = 50000000;
     std::string szBasePath = "/";
+    bool bBlocking = false;
 };
 
 int64_t NowNs()
@@ -260,6 +265,8 @@ bool ParseArgs(int argc, char** argv, GLoadOptions& options)
             options.nMaxOps = strtoull(szValue, nullptr, 10);
         else if (szArg == "--base-path")
             options.szBasePath = szValue;
+        else if (szArg == "--mode" && (std::string_view(szValue) == "event" || std::string_view(szValue) == "blocking"))
+            options.bBlocking = std::string_view(szValue) == "blocking";
         else
             return false;
     }
@@ -282,6 +289,100 @@ bool SendAll(int nFd, const std::string& str)
     return true;
 }
 
+// What one run measured, whichever way its connections were driven.
+struct GRunResult
+{
+    GHistogram histogram;
+    uint64_t nErrors = 0;
+    uint64_t nOpsMeasured = 0;
+    uint64_t nOpsAll = 0;
+    int64_t nMeasuredEndNs = 0;
+};
+
+void ReportBadReply(std::atomic<uint64_t>& nErrors, std::string_view szReply)
+{
+    if (nErrors.fetch_add(1) < 3)
+        fprintf(stderr, "harbinet-load: unexpected reply: %.*s\n", static_cast<int>(std::min<size_t>(szReply.size(), 200)),
+            szReply.data());
+}
+
+// One thread per connection, each sending a request and blocking in recv
+// until its whole reply is in, as an application's client library does.
+bool RunBlocking(const GLoadOptions& options, std::vector<GLoadConnection>& vecConnections, int64_t nMeasureFromNs,
+    int64_t nStopNs, GRunResult& result)
+{
+    std::atomic<uint64_t> nOpsAll{0};
+    std::atomic<uint64_t> nErrors{0};
+    std::atomic<bool> bFailed{false};
+    std::atomic<int64_t> nFirstEndNs{INT64_MAX};
+    // Latencies in microseconds; a thread of its own each, merged at the end.
+    std::vector<std::vector<uint32_t>> vecLatencies(vecConnections.size());
+    std::vector<std::thread> vecThreads;
+    for (GLoadConnection& conn : vecConnections)
+    {
+        vecThreads.emplace_back([&, pConn = &conn] {
+            GLoadConnection& c = *pConn;
+            std::vector<uint32_t>& vecMine = vecLatencies[static_cast<size_t>(c.nIndex)];
+            for (;;)
+            {
+                const size_t nKey = static_cast<size_t>(c.nKey);
+                c.nSentNs = NowNs();
+                if (!SendAll(c.nFd, c.bGet ? c.vecGets[nKey] : c.vecSets[nKey]))
+                {
+                    fprintf(stderr, "harbinet-load: send failed\n");
+                    bFailed = true;
+                    return;
+                }
+                c.nIn = 0;
+                EReply reply = EReply::Incomplete;
+                while (reply == EReply::Incomplete)
+                {
+                    const ssize_t n = c.nIn == c.vecIn.size()
+                        ? 0 : recv(c.nFd, c.vecIn.data() + c.nIn, c.vecIn.size() - c.nIn, 0);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n <= 0)
+                    {
+                        fprintf(stderr, "harbinet-load: connection %d ended\n", c.nIndex);
+                        bFailed = true;
+                        return;
+                    }
+                    c.nIn += static_cast<size_t>(n);
+                    reply = CheckReply(options, std::string_view(c.vecIn.data(), c.nIn), c.bGet);
+                }
+                const int64_t nNow = NowNs();
+                if (reply == EReply::Bad)
+                    ReportBadReply(nErrors, std::string_view(c.vecIn.data(), c.nIn));
+                if (c.nSentNs >= nMeasureFromNs && nNow <= nStopNs)
+                    vecMine.push_back(static_cast<uint32_t>(std::min<int64_t>((nNow - c.nSentNs) / 1000, 1000000)));
+                if (nNow >= nStopNs || nOpsAll.fetch_add(1) + 1 >= options.nMaxOps || bFailed)
+                {
+                    int64_t nFirst = nFirstEndNs.load();
+                    while (nNow < nFirst && !nFirstEndNs.compare_exchange_weak(nFirst, nNow))
+                    {
+                    }
+                    return;
+                }
+                if (c.bGet)
+                    c.nKey = (c.nKey + 1) % options.nKeys;
+                c.bGet = !c.bGet;
+            }
+        });
+    }
+    for (std::thread& thread : vecThreads)
+        thread.join();
+    for (const std::vector<uint32_t>& vec : vecLatencies)
+    {
+        for (uint32_t nUs : vec)
+            result.histogram.Record(static_cast<int64_t>(nUs) * 1000);
+        result.nOpsMeasured += vec.size();
+    }
+    result.nOpsAll = nOpsAll;
+    result.nErrors = nErrors;
+    result.nMeasuredEndNs = std::min(nFirstEndNs.load(), nStopNs);
+    return !bFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -292,7 +393,7 @@ int main(int argc, char** argv)
         fprintf(stderr,
             "usage: harbinet-load --protocol harbinet|memcached|redis --port N [--host ADDR]\n"
             "       [--connections C] [--seconds S] [--warmup S] [--value-size BYTES]\n"
-            "       [--keys K] [--max-ops N] [--base-path PATH]\n");
+            "       [--keys K] [--max-ops N] [--base-path PATH] [--mode event|blocking]\n");
         return 2;
     }
 
@@ -341,6 +442,7 @@ int main(int argc, char** argv)
     const int64_t nStopNs = nMeasureFromNs + static_cast<int64_t>(options.dSeconds * 1e9);
     uint64_t nOpsMeasured = 0;
     uint64_t nOpsAll = 0;
+    int64_t nMeasuredEndNs = nStopNs;
 
     for (GLoadConnection& conn : vecConnections)
     {
@@ -352,85 +454,98 @@ int main(int argc, char** argv)
         }
         conn.vecIn.resize(options.nValueSize + 4096);
     }
-    for (GLoadConnection& conn : vecConnections)
+    if (options.bBlocking)
     {
-        conn.nSentNs = NowNs();
-        if (!SendAll(conn.nFd, conn.vecSets[0]))
-        {
-            fprintf(stderr, "harbinet-load: send failed\n");
+        GRunResult result;
+        if (!RunBlocking(options, vecConnections, nMeasureFromNs, nStopNs, result))
             return 1;
-        }
+        histogram = std::move(result.histogram);
+        nErrors = result.nErrors;
+        nOpsMeasured = result.nOpsMeasured;
+        nOpsAll = result.nOpsAll;
+        nMeasuredEndNs = result.nMeasuredEndNs;
     }
-
-    std::vector<epoll_event> vecEvents(static_cast<size_t>(options.nConnections));
-    int nOpen = options.nConnections;
-    bool bStopping = false;
-    int64_t nMeasuredEndNs = nStopNs;
-    while (nOpen > 0)
+    else
     {
-        const int nReady = epoll_wait(nEpoll, vecEvents.data(), static_cast<int>(vecEvents.size()), 1000);
-        if (nReady < 0 && errno != EINTR)
-            break;
-        if (NowNs() > nStopNs + 5000000000LL)
+        for (GLoadConnection& conn : vecConnections)
         {
-            fprintf(stderr, "harbinet-load: replies stopped coming; giving up\n");
-            return 1;
-        }
-        for (int e = 0; e < nReady; ++e)
-        {
-            GLoadConnection& conn = *static_cast<GLoadConnection*>(vecEvents[static_cast<size_t>(e)].data.ptr);
-            if (conn.nIn == conn.vecIn.size())
-            {
-                fprintf(stderr, "harbinet-load: reply on connection %d is too long\n", conn.nIndex);
-                return 1;
-            }
-            const ssize_t n = recv(conn.nFd, conn.vecIn.data() + conn.nIn, conn.vecIn.size() - conn.nIn, 0);
-            if (n <= 0)
-            {
-                fprintf(stderr, "harbinet-load: connection %d ended\n", conn.nIndex);
-                return 1;
-            }
-            conn.nIn += static_cast<size_t>(n);
-            const std::string_view szReply(conn.vecIn.data(), conn.nIn);
-            const EReply reply = CheckReply(options, szReply, conn.bGet);
-            if (reply == EReply::Incomplete)
-                continue;
-            const int64_t nNow = NowNs();
-            if (reply == EReply::Bad)
-            {
-                ++nErrors;
-                if (nErrors <= 3)
-                    fprintf(stderr, "harbinet-load: unexpected reply: %.*s\n",
-                        static_cast<int>(std::min<size_t>(szReply.size(), 200)), szReply.data());
-            }
-            if (conn.nSentNs >= nMeasureFromNs && nNow <= nStopNs)
-            {
-                histogram.Record(nNow - conn.nSentNs);
-                ++nOpsMeasured;
-            }
-            ++nOpsAll;
-            conn.nIn = 0;
-            if (nNow >= nStopNs || nOpsAll >= options.nMaxOps)
-            {
-                if (!bStopping)
-                    nMeasuredEndNs = std::min(nNow, nStopNs);
-                bStopping = true;
-                epoll_ctl(nEpoll, EPOLL_CTL_DEL, conn.nFd, nullptr);
-                close(conn.nFd);
-                --nOpen;
-                continue;
-            }
-            // Each connection sets a key and then reads it back before moving
-            // on to the next of its own keys.
-            if (conn.bGet)
-                conn.nKey = (conn.nKey + 1) % options.nKeys;
-            conn.bGet = !conn.bGet;
-            conn.nSentNs = nNow;
-            const size_t nKey = static_cast<size_t>(conn.nKey);
-            if (!SendAll(conn.nFd, conn.bGet ? conn.vecGets[nKey] : conn.vecSets[nKey]))
+            conn.nSentNs = NowNs();
+            if (!SendAll(conn.nFd, conn.vecSets[0]))
             {
                 fprintf(stderr, "harbinet-load: send failed\n");
                 return 1;
+            }
+        }
+
+        std::vector<epoll_event> vecEvents(static_cast<size_t>(options.nConnections));
+        int nOpen = options.nConnections;
+        bool bStopping = false;
+        while (nOpen > 0)
+        {
+            const int nReady = epoll_wait(nEpoll, vecEvents.data(), static_cast<int>(vecEvents.size()), 1000);
+            if (nReady < 0 && errno != EINTR)
+                break;
+            if (NowNs() > nStopNs + 5000000000LL)
+            {
+                fprintf(stderr, "harbinet-load: replies stopped coming; giving up\n");
+                return 1;
+            }
+            for (int e = 0; e < nReady; ++e)
+            {
+                GLoadConnection& conn = *static_cast<GLoadConnection*>(vecEvents[static_cast<size_t>(e)].data.ptr);
+                if (conn.nIn == conn.vecIn.size())
+                {
+                    fprintf(stderr, "harbinet-load: reply on connection %d is too long\n", conn.nIndex);
+                    return 1;
+                }
+                const ssize_t n = recv(conn.nFd, conn.vecIn.data() + conn.nIn, conn.vecIn.size() - conn.nIn, 0);
+                if (n <= 0)
+                {
+                    fprintf(stderr, "harbinet-load: connection %d ended\n", conn.nIndex);
+                    return 1;
+                }
+                conn.nIn += static_cast<size_t>(n);
+                const std::string_view szReply(conn.vecIn.data(), conn.nIn);
+                const EReply reply = CheckReply(options, szReply, conn.bGet);
+                if (reply == EReply::Incomplete)
+                    continue;
+                const int64_t nNow = NowNs();
+                if (reply == EReply::Bad)
+                {
+                    ++nErrors;
+                    if (nErrors <= 3)
+                        fprintf(stderr, "harbinet-load: unexpected reply: %.*s\n",
+                            static_cast<int>(std::min<size_t>(szReply.size(), 200)), szReply.data());
+                }
+                if (conn.nSentNs >= nMeasureFromNs && nNow <= nStopNs)
+                {
+                    histogram.Record(nNow - conn.nSentNs);
+                    ++nOpsMeasured;
+                }
+                ++nOpsAll;
+                conn.nIn = 0;
+                if (nNow >= nStopNs || nOpsAll >= options.nMaxOps)
+                {
+                    if (!bStopping)
+                        nMeasuredEndNs = std::min(nNow, nStopNs);
+                    bStopping = true;
+                    epoll_ctl(nEpoll, EPOLL_CTL_DEL, conn.nFd, nullptr);
+                    close(conn.nFd);
+                    --nOpen;
+                    continue;
+                }
+                // Each connection sets a key and then reads it back before moving
+                // on to the next of its own keys.
+                if (conn.bGet)
+                    conn.nKey = (conn.nKey + 1) % options.nKeys;
+                conn.bGet = !conn.bGet;
+                conn.nSentNs = nNow;
+                const size_t nKey = static_cast<size_t>(conn.nKey);
+                if (!SendAll(conn.nFd, conn.bGet ? conn.vecGets[nKey] : conn.vecSets[nKey]))
+                {
+                    fprintf(stderr, "harbinet-load: send failed\n");
+                    return 1;
+                }
             }
         }
     }
@@ -439,9 +554,9 @@ int main(int argc, char** argv)
     const double dMeasured = static_cast<double>(nMeasuredEndNs - nMeasureFromNs) / 1e9;
     // ops_all also counts the warm-up and the last replies, so that the
     // server's processor time over the whole run can be divided by it.
-    printf("protocol=%s connections=%d ops=%llu seconds=%.3f ops_per_s=%.0f p50_us=%.1f p99_us=%.1f "
+    printf("protocol=%s mode=%s connections=%d ops=%llu seconds=%.3f ops_per_s=%.0f p50_us=%.1f p99_us=%.1f "
            "p999_us=%.1f ops_all=%llu errors=%llu\n",
-        s_szNames[static_cast<int>(options.protocol)], options.nConnections,
+        s_szNames[static_cast<int>(options.protocol)], options.bBlocking ? "blocking" : "event", options.nConnections,
         static_cast<unsigned long long>(nOpsMeasured), dMeasured,
         dMeasured > 0 ? static_cast<double>(nOpsMeasured) / dMeasured : 0.0, histogram.Percentile(0.50),
         histogram.Percentile(0.99), histogram.Percentile(0.999), static_cast<unsigned long long>(nOpsAll),

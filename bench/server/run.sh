@@ -21,7 +21,14 @@
 # layout the 99th percentile is mostly time spent waiting for a processor. The
 # separate layout measures the servers themselves.
 #
+# Two generators drive the same connections: "event", one thread on epoll for
+# all of them, and "blocking", one thread per connection on a blocking socket,
+# as most application clients are. They load a server differently: blocking
+# clients each send their next request the moment their reply is in, so the
+# requests arrive spread out rather than in bursts.
+#
 # Environment: SECONDS_PER_ROUND (default 2), ROUNDS (default 5),
+# GENERATORS (default "event blocking"),
 # CONNECTIONS (default "1 50"), LAYOUTS (default "separate shared crowded";
 # "shared" alone on one processor), THREADS (worker threads of harbinet-server
 # and memcached alike in the shared and crowded layouts, instead of their
@@ -34,6 +41,7 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build/native-server}
 SECONDS_PER_ROUND=${SECONDS_PER_ROUND:-2}
 ROUNDS=${ROUNDS:-5}
 CONNECTIONS=${CONNECTIONS:-"1 50"}
+GENERATORS=${GENERATORS:-"event blocking"}
 THREADS=${THREADS:-}
 
 # The processors this script may use, one per line.
@@ -196,11 +204,14 @@ median() {
     sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-echo "$ROUNDS rounds of ${SECONDS_PER_ROUND}s per case, medians shown" >&2
+echo "$ROUNDS rounds of ${SECONDS_PER_ROUND}s per case and generator ($GENERATORS), medians shown" >&2
 declare -A OPS P99 CPU THREADS_USED
 for layout in $LAYOUTS; do
     start_servers "$layout"
     for c in $CONNECTIONS; do
+      for gen in $GENERATORS; do
+        # Results are kept per layout and generator.
+        key=$layout.$gen
         # Rounds go round the servers in turn, so that a burst of load from
         # elsewhere on the machine does not fall on one server alone, and each
         # round starts with a different server, so that none always goes first.
@@ -216,34 +227,37 @@ for layout in $LAYOUTS; do
                 [[ $name == hredis ]] && protocol=harbinet
                 ticks_before=$(cpu_ticks "${PID[$name]}")
                 line=$("${GENERATOR[@]}" --protocol "$protocol" --port "${PORT[$name]}" --connections "$c" \
-                    --seconds "$SECONDS_PER_ROUND" --warmup 0.3)
+                    --seconds "$SECONDS_PER_ROUND" --warmup 0.3 --mode "$gen")
                 ticks_after=$(cpu_ticks "${PID[$name]}")
                 echo "  $layout round $round: $line" >&2
-                echo "$line" | field ops_per_s >>"$WORK/ops.$layout.$name.$c"
-                echo "$line" | field p99_us >>"$WORK/p99.$layout.$name.$c"
+                echo "$line" | field ops_per_s >>"$WORK/ops.$key.$name.$c"
+                echo "$line" | field p99_us >>"$WORK/p99.$key.$name.$c"
                 # The server's processor time per operation does not depend on
                 # how fast the generator is.
                 awk -v t="$((ticks_after - ticks_before))" -v hz="$CLOCK_TICKS" -v n="$(echo "$line" | field ops_all)" \
-                    'BEGIN { print t * 1e6 / hz / n }' >>"$WORK/cpu.$layout.$name.$c"
+                    'BEGIN { print t * 1e6 / hz / n }' >>"$WORK/cpu.$key.$name.$c"
             done
         done
         for name in harbinet memcached redis hredis; do
-            OPS[$layout.$name.$c]=$(median <"$WORK/ops.$layout.$name.$c")
-            P99[$layout.$name.$c]=$(median <"$WORK/p99.$layout.$name.$c")
-            CPU[$layout.$name.$c]=$(median <"$WORK/cpu.$layout.$name.$c")
+            OPS[$key.$name.$c]=$(median <"$WORK/ops.$key.$name.$c")
+            P99[$key.$name.$c]=$(median <"$WORK/p99.$key.$name.$c")
+            CPU[$key.$name.$c]=$(median <"$WORK/cpu.$key.$name.$c")
         done
+      done
     done
     stop_servers
 done
 
-printf '\n%-9s %-12s %7s %5s %12s %10s %12s\n' layout server threads C ops/s p99_us cpu_us/op
+printf '\n%-9s %-9s %-12s %7s %5s %12s %10s %12s\n' layout generator server threads C ops/s p99_us cpu_us/op
 for layout in $LAYOUTS; do
-    for c in $CONNECTIONS; do
-        for name in harbinet memcached redis hredis; do
-            threads=${THREADS_USED[$layout]}
-            [[ $name == redis ]] && threads=1
-            printf '%-9s %-12s %7s %5s %12.0f %10.1f %12.2f\n' "$layout" "$name" "$threads" "$c" \
-                "${OPS[$layout.$name.$c]}" "${P99[$layout.$name.$c]}" "${CPU[$layout.$name.$c]}"
+    for gen in $GENERATORS; do
+        for c in $CONNECTIONS; do
+            for name in harbinet memcached redis hredis; do
+                threads=${THREADS_USED[$layout]}
+                [[ $name == redis ]] && threads=1
+                printf '%-9s %-9s %-12s %7s %5s %12.0f %10.1f %12.2f\n' "$layout" "$gen" "$name" "$threads" "$c" \
+                    "${OPS[$layout.$gen.$name.$c]}" "${P99[$layout.$gen.$name.$c]}" "${CPU[$layout.$gen.$name.$c]}"
+            done
         done
     done
 done
@@ -259,20 +273,23 @@ rounds_ahead() {
         awk -v higher="$5" '{ n += higher ? $1 >= $2 : $1 <= $2 } END { print n "/" NR }'
 }
 printf '\n%s\n' "harbinet-server against the others: median of the ratios within each round (rounds ahead)"
-printf '%-9s %-22s %5s %16s %16s %16s\n' layout ratio C ops/s p99 cpu/op
+printf '%-9s %-9s %-22s %5s %16s %16s %16s\n' layout generator ratio C ops/s p99 cpu/op
 for layout in $LAYOUTS; do
+  for gen in $GENERATORS; do
+    key=$layout.$gen
     for c in $CONNECTIONS; do
         for other in memcached redis; do
-            printf '%-9s %-22s %5s %9.3f %6s %9.3f %6s %9.3f %6s\n' "$layout" "harbinet/$other" "$c" \
-                "$(paired_ratio ops "$layout" "$c" "$other")" "($(rounds_ahead ops "$layout" "$c" "$other" 1))" \
-                "$(paired_ratio p99 "$layout" "$c" "$other")" "($(rounds_ahead p99 "$layout" "$c" "$other" 0))" \
-                "$(paired_ratio cpu "$layout" "$c" "$other")" "($(rounds_ahead cpu "$layout" "$c" "$other" 0))"
+            printf '%-9s %-9s %-22s %5s %9.3f %6s %9.3f %6s %9.3f %6s\n' "$layout" "$gen" "harbinet/$other" "$c" \
+                "$(paired_ratio ops "$key" "$c" "$other")" "($(rounds_ahead ops "$key" "$c" "$other" 1))" \
+                "$(paired_ratio p99 "$key" "$c" "$other")" "($(rounds_ahead p99 "$key" "$c" "$other" 0))" \
+                "$(paired_ratio cpu "$key" "$c" "$other")" "($(rounds_ahead cpu "$key" "$c" "$other" 0))"
         done
         # Redis behind harbinet-server against Redis alone: what the extra hop costs.
-        printf '%-9s %-22s %5s %9.3f %6s %9.3f %6s\n' "$layout" "hredis/redis" "$c" \
-            "$(paired_ratio ops "$layout" "$c" redis hredis)" "($(rounds_ahead ops "$layout" "$c" redis 1 hredis))" \
-            "$(paired_ratio p99 "$layout" "$c" redis hredis)" "($(rounds_ahead p99 "$layout" "$c" redis 0 hredis))"
+        printf '%-9s %-9s %-22s %5s %9.3f %6s %9.3f %6s\n' "$layout" "$gen" "hredis/redis" "$c" \
+            "$(paired_ratio ops "$key" "$c" redis hredis)" "($(rounds_ahead ops "$key" "$c" redis 1 hredis))" \
+            "$(paired_ratio p99 "$key" "$c" redis hredis)" "($(rounds_ahead p99 "$key" "$c" redis 0 hredis))"
     done
+  done
 done
 
 # ---------------------------------------------------------------------------

@@ -1,9 +1,9 @@
 // Tests of the command line: defaults, sizes, both option forms, refusals.
 #include "options.h"
 #include "backoff.h"
+#include "config_file.h"
 #include "metrics.h"
 #include "redis_link.h"
-
 
 #include <gtest/gtest.h>
 #include <string>
@@ -15,7 +15,7 @@ namespace
 EOptions Parse(std::vector<const char*> vecArgs, GServerOptions& options, std::string& szError)
 {
     vecArgs.insert(vecArgs.begin(), "harbinet-server");
-    return ParseOptions(static_cast<int>(vecArgs.size()), vecArgs.data(), options, szError);
+    return LoadOptions(static_cast<int>(vecArgs.size()), vecArgs.data(), options, szError);
 }
 
 } // namespace

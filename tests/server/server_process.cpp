@@ -15,12 +15,28 @@
 #include <thread>
 #include <unistd.h>
 
-#ifndef HARBINET_SERVER_PATH
-#error "HARBINET_SERVER_PATH must name the built harbinet-server"
+#ifndef HARBINET_SERVER_BESIDE
+#error "HARBINET_SERVER_BESIDE must give the server's path from this test program's folder"
 #endif
 
 namespace
 {
+
+// Found at run time, beside this program in its own build tree (or where
+// HARBINET_SERVER_PATH says), so that a copied build tree tests its own server.
+const std::string& ServerPath()
+{
+    static const std::string s_strPath = [] {
+        if (const char* sz = getenv("HARBINET_SERVER_PATH"); sz != nullptr && *sz != '\0')
+            return std::string(sz);
+        char szSelf[4096];
+        const ssize_t n = readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
+        std::string strDir = n > 0 ? std::string(szSelf, static_cast<size_t>(n)) : std::string();
+        strDir.erase(strDir.find_last_of('/') + 1);
+        return strDir + HARBINET_SERVER_BESIDE;
+    }();
+    return s_strPath;
+}
 
 pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
 {
@@ -30,8 +46,9 @@ pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
         return -1;
     // Built before the fork: the test process has threads, so the child may
     // do nothing but async-signal-safe calls until exec.
+    const std::string& strServer = ServerPath();
     std::vector<char*> vecArgv;
-    vecArgv.push_back(const_cast<char*>(HARBINET_SERVER_PATH));
+    vecArgv.push_back(const_cast<char*>(strServer.c_str()));
     for (const std::string& str : vecArgs)
         vecArgv.push_back(const_cast<char*>(str.c_str()));
     vecArgv.push_back(nullptr);
@@ -42,7 +59,7 @@ pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(nOut[1], 1);
         dup2(nErr[1], 2);
-        execv(HARBINET_SERVER_PATH, vecArgv.data());
+        execv(strServer.c_str(), vecArgv.data());
         _exit(127);
     }
     close(nOut[1]);

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The Debian package: built (build), checked by lintian (lint), and installed,
+# started the way its service starts, used and purged (roundtrip, root only).
+# The round trip leaves the machine as it found it and touches no other service;
+# it skips where harbinet-server is installed already.
+set -euo pipefail
+mode=$1
+build=$2
+deb=$build/package/harbinet-server_$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")_amd64.deb
+
+case $mode in
+build)
+    rm -f "$build"/package/*.deb
+    (cd "$build" && cpack --config CPackConfig.cmake >/dev/null)
+    test -f "$deb"
+    exit 0 ;;
+lint)
+    out=$(lintian "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+    echo "$out"
+    ! echo "$out" | grep -q '^E: '
+    exit $? ;;
+roundtrip) ;;
+*) echo "unknown mode $mode" >&2; exit 2 ;;
+esac
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "skipped: installing a package needs root"
+    exit 77
+fi
+if dpkg-query -W -f='${Status}' harbinet-server 2>/dev/null | grep -q "ok installed\|config-files"; then
+    echo "skipped: harbinet-server is installed on this machine already"
+    exit 77
+fi
+
+leftovers() {
+    getent passwd | cut -d: -f1 | sort
+    getent group | cut -d: -f1 | sort
+    ls -d /etc/harbinet /usr/bin/harbinet-server /lib/systemd/system/harbinet-server.service \
+        /etc/systemd/system/*/harbinet-server.service /var/lib/systemd/deb-systemd-helper-*/*harbinet* \
+        /var/lib/systemd/deb-systemd-helper-*/*/*harbinet* 2>/dev/null || true
+}
+before=$(leftovers)
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    dpkg-query -W harbinet-server >/dev/null 2>&1 && dpkg --purge harbinet-server >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+dpkg -i "$deb" >/dev/null
+unit=/lib/systemd/system/harbinet-server.service
+if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify "$unit"
+fi
+
+# An operator's edit of the conffile: a port of this test's own.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+echo "port = $port" >>/etc/harbinet/harbinet-server.conf
+
+# DynamicUser: systemd runs the service as a fresh unprivileged uid that owns
+# nothing; the test takes one that no account has.
+uid=61184
+while getent passwd "$uid" >/dev/null || getent group "$uid" >/dev/null; do uid=$((uid + 1)); done
+as_unit_user=(setpriv --reuid="$uid" --regid="$uid" --clear-groups --no-new-privs --)
+start_pre=$(sed -n 's/^ExecStartPre=//p' "$unit")
+start=$(sed -n 's/^ExecStart=//p' "$unit")
+# shellcheck disable=SC2086
+"${as_unit_user[@]}" $start_pre
+# shellcheck disable=SC2086
+# (setpriv becomes the server, so the pid is the server's)
+"${as_unit_user[@]}" $start >"$work/out" 2>&1 &
+server_pid=$!
+for _ in $(seq 1 100); do
+    grep -q "listening on" "$work/out" && break
+    sleep 0.05
+done
+grep "listening on 127.0.0.1:$port " "$work/out"
+test "$(stat -c %u "/proc/$server_pid")" = "$uid"
+
+url=http://127.0.0.1:$port
+printf 'twenty-four bytes of val' >"$work/value"
+curl -sS -D "$work/set" -o /dev/null -H 'content-type: application/x-variant-3' -H 'x-param-name: roundtrip' \
+    -H 'x-param-timeout: 0' --data-binary @"$work/value" "$url/set"
+curl -sS -D "$work/get" -o "$work/got" -H 'x-param-name: roundtrip' --data-binary '' "$url/get"
+grep -q '^x-result-code: 0' "$work/set"
+grep -q '^x-result-code: 0' "$work/get"
+cmp "$work/value" "$work/got"
+
+kill -TERM "$server_pid"
+wait "$server_pid"
+server_pid=
+
+dpkg --purge harbinet-server >/dev/null
+after=$(leftovers)
+if [ "$before" != "$after" ]; then
+    echo "FAIL: the purge left the machine changed:"
+    diff <(echo "$before") <(echo "$after") || true
+    exit 1
+fi
+echo "installed, served a set and a get as uid $uid, purged: nothing left behind"

@@ -1,0 +1,61 @@
+// Tests of the config file's grammar and of the command line over it.
+#include "config_file.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+TEST(ConfigFileTest, LinesSetOptionsOrStopWithFileLineAndReason)
+{
+    struct GCase
+    {
+        const char* szShows;
+        const char* szText;
+        const char* szError;   // empty: the text is good
+        uint16_t nPort;        // what the text leaves in --port
+    };
+    const GCase cases[] = {
+        {"names, spaces around =, tabs and CR LF", "port = 9001\r\n\tmax-connections\t=\t5\n", "", 9001},
+        {"comments and empty lines", "# port = 1\n\n   # another\nport=9002", "", 9002},
+        {"the later line wins", "port = 1\nport = 9003\n", "", 9003},
+        {"a flag takes on or off", "issue-cookies = on\nport = 9004\n", "", 9004},
+        {"an unknown name", "port = 9005\nfrobnicate = 1\n", "f.conf:2: unknown option --frobnicate", 9005},
+        {"a bad value", "\n\nport = 70000\n", "f.conf:3: bad value for --port: 70000", 8077},
+        {"a comment after a value is part of it", "port = 9006 # main\n", "f.conf:1: bad value for --port: 9006 # main", 8077},
+        {"a line with no =", "port 9007\n", "f.conf:1: expected name = value", 8077},
+        {"a flag with another value", "issue-cookies = yes\n", "f.conf:1: bad value for --issue-cookies: yes (on or off)", 8077},
+        {"options that are no settings", "config = other.conf\n", "f.conf:1: unknown name config", 8077},
+        {"dashes before a name", "--port = 9008\n", "f.conf:1: unknown name --port", 8077},
+        {"an empty name", " = 9009\n", "f.conf:1: unknown name ", 8077},
+    };
+    for (const GCase& c : cases)
+    {
+        GServerOptions options;
+        std::string szError;
+        const bool bGood = ApplyConfigText(c.szText, "f.conf", options, szError);
+        EXPECT_EQ(c.szError[0] == '\0', bGood) << c.szShows;
+        EXPECT_EQ(c.szError, szError) << c.szShows;
+        EXPECT_EQ(c.nPort, options.nPort) << c.szShows;
+    }
+}
+
+TEST(ConfigFileTest, CommandLineOverridesTheFile)
+{
+    const std::string szFile = testing::TempDir() + "harbinet-config-test.conf";
+    FILE* pFile = fopen(szFile.c_str(), "w");
+    ASSERT_NE(nullptr, pFile);
+    fputs("port = 9100\nthreads = 3\nissue-cookies = on\n", pFile);
+    fclose(pFile);
+
+    const char* const argv[] = {"harbinet-server", "--port", "9200", "--config", szFile.c_str(), "--issue-cookies=off"};
+    GServerOptions options;
+    std::string szError;
+    EXPECT_EQ(EOptions::Run, LoadOptions(6, argv, options, szError)) << szError;
+    EXPECT_EQ(9200, options.nPort);
+    EXPECT_EQ(3u, options.nThreads);
+    EXPECT_FALSE(options.bIssueCookies);
+
+    const char* const argvCheck[] = {"harbinet-server", "--check-config", "--config", "/nonexistent/harbinet.conf"};
+    EXPECT_EQ(EOptions::Error, LoadOptions(4, argvCheck, options, szError));
+    EXPECT_EQ("cannot read the config file /nonexistent/harbinet.conf: No such file or directory", szError);
+    remove(szFile.c_str());
+}
