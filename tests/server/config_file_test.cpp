@@ -1,6 +1,7 @@
 // Tests of the config file's grammar and of the command line over it.
 #include "config_file.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -41,11 +42,7 @@ TEST(ConfigFileTest, LinesSetOptionsOrStopWithFileLineAndReason)
 TEST(ConfigFileTest, CommandLineOverridesTheFile)
 {
     const std::string szFile = testing::TempDir() + "harbinet-config-test.conf";
-    FILE* pFile = fopen(szFile.c_str(), "w");
-    ASSERT_NE(nullptr, pFile);
-    fputs("port = 9100\nthreads = 3\nissue-cookies = on\n", pFile);
-    fclose(pFile);
-
+    std::ofstream(szFile) << "port = 9100\nthreads = 3\nissue-cookies = on\n";
     const char* const argv[] = {"harbinet-server", "--port", "9200", "--config", szFile.c_str(), "--issue-cookies=off"};
     GServerOptions options;
     std::string szError;

@@ -78,7 +78,6 @@ protected:
         return n == std::string::npos ? std::string() : strPage.substr(n + 1, strPage.find('\n', n + 1) - n - 1);
     }
 
-    // The replies to a set and a get of one value.
     std::string SetAndGet(const std::string& strName)
     {
         GWireClient client = Connect();
@@ -433,7 +432,6 @@ TEST_F(RedisStoreTest, StalledRedisUnderLargeSetsKeepsTheServerWithinItsBound)
     }
     EXPECT_GT(nStored, 0);
     EXPECT_GT(nBusy, 0);
-    // Every byte counted as held is counted out again.
     EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_held_bytes") == "harbinet_store_held_bytes 0"; }, 5));
 }
 
