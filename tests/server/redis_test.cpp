@@ -10,6 +10,7 @@
 #include <hiredis/hiredis.h>
 #include <signal.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -88,18 +89,14 @@ protected:
     }
 
     // A store either serves a set and a get, or refuses both as unavailable.
-    struct GStoreCase
-    {
-        std::vector<std::string> vecArgs;
-        bool bServes;
-    };
+    using GStoreCase = std::pair<std::vector<std::string>, bool>;
 
-    void StartAndCheck(const GStoreCase& c)
+    void StartAndCheck(const std::vector<std::string>& vecArgs, bool bServes)
     {
-        m_vecStoreArgs = c.vecArgs;
+        m_vecStoreArgs = vecArgs;
         StartServer({"--key-prefix", m_strPrefix});
-        EXPECT_EQ(c.bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("n"))
-            << c.vecArgs[1] << " " << c.vecArgs.back();
+        EXPECT_EQ(bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("n"))
+            << vecArgs[1] << " " << vecArgs.back();
     }
 
     std::string m_strPrefix;
@@ -271,17 +268,17 @@ TEST_F(RedisStoreTest, CredentialsGoFirstAndAreNeverShown)
         {{"--store", "redis://app:S3cretX@" + strHost}, false},
         {{"--store", "redis://" + strHost}, false},
     };
-    for (const GStoreCase& c : cases)
+    for (const auto& [vecArgs, bServes] : cases)
     {
-        StartAndCheck(c);
+        StartAndCheck(vecArgs, bServes);
         for (int i = 0; i < 20; ++i)
             SetAndGet("n");
-        EXPECT_EQ(c.bServes ? "harbinet_store_up 1" : "harbinet_store_up 0", MetricLine("harbinet_store_up"));
+        EXPECT_EQ(bServes ? "harbinet_store_up 1" : "harbinet_store_up 0", MetricLine("harbinet_store_up"));
         EXPECT_EQ(0, m_server.Stop());
         // One line when the link goes down, none per request, and no password (either one).
         const std::string strErr = m_server.Stderr();
         EXPECT_EQ(std::string::npos, strErr.find("S3cret")) << strErr;
-        EXPECT_EQ(c.bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
+        EXPECT_EQ(bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
     }
     std::system(("rm -rf " + strDir).c_str());
 }
@@ -329,9 +326,9 @@ TEST_F(RedisStoreTest, TlsTrustsOnlyTheGivenCaAndTheNameInTheCertificate)
         {{"--store", "rediss://localhost:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem"}, false},
         {{"--store", "redis://127.0.0.1:" + strTlsPort}, false},
     };
-    for (const GStoreCase& c : cases)
+    for (const auto& [vecArgs, bServes] : cases)
     {
-        StartAndCheck(c);
+        StartAndCheck(vecArgs, bServes);
         EXPECT_EQ(0, m_server.Stop());
     }
     std::system(("rm -rf " + strDir).c_str());
@@ -361,7 +358,6 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
     std::vector<std::vector<int>> vecStored(4);
     std::vector<std::thread> vecClients;
     for (int t = 0; t < 4; ++t)
-    {
         vecClients.emplace_back([&, t] {
             GWireClient client = Connect();
             for (int i = 0; i < 100000 && !bStop; ++i)
@@ -376,7 +372,6 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         });
-    }
     EXPECT_TRUE(WaitFor([&] { return nStored >= 300; }));
     master.Stop();
     EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_failovers_total") == "harbinet_store_failovers_total 1"; }, 30));
@@ -390,13 +385,11 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
         thread.join();
     GWireClient client = Connect();
     for (int t = 0; t < 4; ++t)
-    {
         for (int i : vecStored[t])
         {
             ASSERT_TRUE(client.Send(CommandRequest("get", std::to_string(t) + "." + std::to_string(i))));
             ASSERT_EQ(FoundI4(i), client.ReadReply()) << t << "." << i;
         }
-    }
     std::system(("rm -rf " + strDir).c_str());
 }
 
