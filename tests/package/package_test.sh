@@ -66,10 +66,7 @@ read -ra start <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
 # setpriv becomes the server, so the pid is the server's.
 "${as_unit_user[@]}" "${start[@]}" >"$work/out" 2>&1 &
 server_pid=$!
-for _ in $(seq 1 100); do
-    grep -q "listening on" "$work/out" && break
-    sleep 0.05
-done
+timeout 5 sh -c 'until grep -q "listening on" "$1"; do sleep 0.05; done' - "$work/out" || true
 grep "listening on 127.0.0.1:$port " "$work/out"
 test "$(stat -c %u "/proc/$server_pid")" = "$uid"
 
