@@ -35,9 +35,9 @@ void RemoveSettings()
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, g_szSettingsKey, nView, 0);
 }
 
-// The module reads its limits once, at the first Open in the process: they exist just
-// for that moment, so that no other test program in the same prefix ever finds them.
-// 400 ms keeps the run quick and is far more than any loopback exchange needs.
+// The module reads its limits once, at its first Open: they exist just for that moment, so
+// that no other test program in the same prefix ever finds them. 400 ms keeps the run
+// quick and is far more than any loopback exchange needs.
 class GLimitedModule : public testing::Environment
 {
 public:

@@ -145,9 +145,7 @@ TEST(ThreadTest, ThreadsShareOnePoolWhileAServerRestarts)
     EXPECT_EQ(ClientConnections(servers), ModuleCount() - nModuleBefore);
 }
 
-// Nested calls leave four idle connections to one server. After it restarts, the next
-// call there closes all of them, not only the first it finds: none stays in CLOSE_WAIT,
-// and the objects behind them are gone.
+// Nested calls leave four idle connections to one server; after a restart the next call there drops all four.
 TEST(ThreadTest, AServerRestartLeavesNoIdleConnectionBehind)
 {
     GRealServers servers;
@@ -181,8 +179,7 @@ TEST(ThreadTest, AServerRestartLeavesNoIdleConnectionBehind)
     EXPECT_EQ(1, ModuleCount() - nModuleBefore);   // the new connection, idle
 }
 
-// Twelve threads race for the idle connections of one entry. A connection taken by two
-// calls at once would mix their exchanges, so every call must read back its own value.
+// A connection taken by two calls at once would mix their exchanges: each call must read back its own value.
 TEST(ThreadTest, ThreadsOnOneEntryNeverShareAConnection)
 {
     GRealServers servers;

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The MSI under wine: it writes exactly the registry entries that DllRegisterServer writes
-# (the module's path apart) for each width in its own registry view; unregistering one
-# width leaves the other whole; a 64-bit and a 32-bit host each create both classes by
-# ProgID and read what the other stored; uninstalling removes the entries and the files.
+# (the module's path apart) in each width's registry view, each width's host creates both
+# classes by ProgID, and uninstalling removes the entries and the files.
 # Usage: msi_round_trip.sh WINE_RUN PREFIX MSI DLL DLL32 SCRIPT URL
 # WINE_RUN runs programs in PREFIX, the installer's own prefix, so that the registration
 # the other Windows tests rely on is never touched.

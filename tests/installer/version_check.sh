@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# One version everywhere: the version resources of both DLLs, the MSI's ProductVersion
-# and harbinet-server --version all carry the project's version.
+# One version everywhere: both DLLs' version resources, the MSI's ProductVersion and
+# harbinet-server --version all carry the project's version.
 # Usage: version_check.sh VERSION WINE_RUN FILE_VERSION_EXE DLL DLL32 MSI SERVER
 set -uo pipefail
 version=$1 wine_run=$2 file_version=$3 dll=$4 dll32=$5 msi=$6 server=$7

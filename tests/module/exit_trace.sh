@@ -1,8 +1,6 @@
 #!/bin/sh
-# Runs the exit host under wine's relay trace and checks what harbinet.dll itself calls:
-# while it is attached, nothing of Winsock or the registry; once the process has begun to
-# exit (a detach with a non-null reserved argument), nothing in another library but the C
-# runtime's own exit bookkeeping.   usage: exit_trace.sh <wine-run.sh> <exit_host.exe>
+# What harbinet.dll calls in wine's relay trace: at attach no Winsock or registry; after an exit-time
+# detach (non-null reserved) nothing but the C runtime.   usage: exit_trace.sh <wine-run.sh> <exit_host.exe>
 HARBINET_WINEDEBUG=+relay "$1" "$2" 2>&1 >/dev/null | awk '
 function norm(h) { h = tolower(h); while (length(h) < 16) h = "0" h; return h }
 function fromModule(line,   r) { r = line; sub(/.* ret=/, "", r); r = norm(r); return r >= lo && r < hi }

@@ -7,21 +7,13 @@ conf=$2
 
 status=0
 for name in $("$server" --help | grep -oE '^  --[a-z-]+' | sed 's/^  --//'); do
-    case "$name" in
-        help|version|config|check-config) continue ;;
-    esac
-    if ! grep -qE "^# $name = " "$conf"; then
-        echo "FAIL: $conf has no '# $name = ...' line for --$name"
-        status=1
-    fi
+    case "$name" in help|version|config|check-config) continue ;; esac
+    grep -qE "^# $name = " "$conf" || { echo "FAIL: $conf has no '# $name = ...' line for --$name"; status=1; }
 done
 
 uncommented=$(mktemp)
 trap 'rm -f "$uncommented"' EXIT
 # A placeholder such as FILE stands where an option has no default to try.
 sed -E '/^# [a-z-]+ = [A-Z]+$/!s/^# ([a-z-]+ = )/\1/' "$conf" > "$uncommented"
-if ! "$server" --config "$uncommented" --check-config; then
-    echo "FAIL: the defaults in $conf, uncommented, are refused"
-    status=1
-fi
+"$server" --config "$uncommented" --check-config || { echo "FAIL: the defaults in $conf, uncommented, are refused"; status=1; }
 exit $status

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package: built (build), checked by lintian (lint), and installed,
-# started the way its service starts, used and purged (roundtrip, root only).
-# The round trip leaves the machine as it found it and touches no other service;
-# it skips where harbinet-server is installed already.
+# The Debian package: built (build), checked by lintian (lint), and installed, started
+# as its service starts, used and purged, leaving the machine as it was (roundtrip, root only).
 set -euo pipefail
 mode=$1
 build=$2
@@ -51,9 +49,7 @@ trap cleanup EXIT
 
 dpkg -i "$deb" >/dev/null
 unit=/lib/systemd/system/harbinet-server.service
-if command -v systemd-analyze >/dev/null; then
-    systemd-analyze verify "$unit"
-fi
+! command -v systemd-analyze >/dev/null || systemd-analyze verify "$unit"
 
 # An operator's edit of the conffile: a port of this test's own.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -64,18 +60,13 @@ echo "port = $port" >>/etc/harbinet/harbinet-server.conf
 uid=61184
 while getent passwd "$uid" >/dev/null || getent group "$uid" >/dev/null; do uid=$((uid + 1)); done
 as_unit_user=(setpriv --reuid="$uid" --regid="$uid" --clear-groups --no-new-privs --)
-start_pre=$(sed -n 's/^ExecStartPre=//p' "$unit")
-start=$(sed -n 's/^ExecStart=//p' "$unit")
-# shellcheck disable=SC2086
-"${as_unit_user[@]}" $start_pre
-# shellcheck disable=SC2086
-# (setpriv becomes the server, so the pid is the server's)
-"${as_unit_user[@]}" $start >"$work/out" 2>&1 &
+read -ra start_pre <<<"$(sed -n 's/^ExecStartPre=//p' "$unit")"
+read -ra start <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
+"${as_unit_user[@]}" "${start_pre[@]}"
+# setpriv becomes the server, so the pid is the server's.
+"${as_unit_user[@]}" "${start[@]}" >"$work/out" 2>&1 &
 server_pid=$!
-for _ in $(seq 1 100); do
-    grep -q "listening on" "$work/out" && break
-    sleep 0.05
-done
+timeout 5 sh -c 'until grep -q "listening on" "$1"; do sleep 0.05; done' - "$work/out" || true
 grep "listening on 127.0.0.1:$port " "$work/out"
 test "$(stat -c %u "/proc/$server_pid")" = "$uid"
 
@@ -93,10 +84,5 @@ wait "$server_pid"
 server_pid=
 
 dpkg --purge harbinet-server >/dev/null
-after=$(leftovers)
-if [ "$before" != "$after" ]; then
-    echo "FAIL: the purge left the machine changed:"
-    diff <(echo "$before") <(echo "$after") || true
-    exit 1
-fi
+diff <(echo "$before") <(leftovers) || { echo "FAIL: the purge left the machine changed"; exit 1; }
 echo "installed, served a set and a get as uid $uid, purged: nothing left behind"

@@ -102,9 +102,7 @@ TEST_F(DistributedExecuteTest, CommandThatCannotBeKeyedTakesNoConnection)
     EXPECT_EQ(0, m_aServers[0].Connections() + m_aServers[1].Connections());
 }
 
-// Close, or Close and Open on another list, from inside a forwarded Execute: the call
-// ends on the pool it began on (whose limit 0 closes the connection), and only the next
-// call sees the change. "r" (114) picks the first server.
+// The call ends on the pool it began on (whose limit 0 closes the connection); "r" (114) picks the first server.
 TEST_F(DistributedExecuteTest, CloseOrOpenDuringAForwardedCallTakesEffectForTheNextCall)
 {
     GTestBstr bstrList(WidenAscii(m_aServers[0].Url() + ";" + m_aServers[1].Url() + "|0").c_str());

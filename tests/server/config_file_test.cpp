@@ -1,6 +1,7 @@
 // Tests of the config file's grammar and of the command line over it.
 #include "config_file.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -8,44 +9,39 @@ TEST(ConfigFileTest, LinesSetOptionsOrStopWithFileLineAndReason)
 {
     struct GCase
     {
-        const char* szShows;
         const char* szText;
         const char* szError;   // empty: the text is good
         uint16_t nPort;        // what the text leaves in --port
     };
     const GCase cases[] = {
-        {"names, spaces around =, tabs and CR LF", "port = 9001\r\n\tmax-connections\t=\t5\n", "", 9001},
-        {"comments and empty lines", "# port = 1\n\n   # another\nport=9002", "", 9002},
-        {"the later line wins", "port = 1\nport = 9003\n", "", 9003},
-        {"a flag takes on or off", "issue-cookies = on\nport = 9004\n", "", 9004},
-        {"an unknown name", "port = 9005\nfrobnicate = 1\n", "f.conf:2: unknown option --frobnicate", 9005},
-        {"a bad value", "\n\nport = 70000\n", "f.conf:3: bad value for --port: 70000", 8077},
-        {"a comment after a value is part of it", "port = 9006 # main\n", "f.conf:1: bad value for --port: 9006 # main", 8077},
-        {"a line with no =", "port 9007\n", "f.conf:1: expected name = value", 8077},
-        {"a flag with another value", "issue-cookies = yes\n", "f.conf:1: bad value for --issue-cookies: yes (on or off)", 8077},
-        {"options that are no settings", "config = other.conf\n", "f.conf:1: unknown name config", 8077},
-        {"dashes before a name", "--port = 9008\n", "f.conf:1: unknown name --port", 8077},
-        {"an empty name", " = 9009\n", "f.conf:1: unknown name ", 8077},
+        {"port = 9001\r\n\tmax-connections\t=\t5\n", "", 9001},
+        {"# port = 1\n\n   # another\nport=9002", "", 9002},
+        {"port = 1\nport = 9003\n", "", 9003},
+        {"issue-cookies = on\nport = 9004\n", "", 9004},
+        {"port = 9005\nfrobnicate = 1\n", "f.conf:2: unknown option --frobnicate", 9005},
+        {"\n\nport = 70000\n", "f.conf:3: bad value for --port: 70000", 8077},
+        {"port = 9006 # main\n", "f.conf:1: bad value for --port: 9006 # main", 8077},
+        {"port 9007\n", "f.conf:1: expected name = value", 8077},
+        {"issue-cookies = yes\n", "f.conf:1: bad value for --issue-cookies: yes (on or off)", 8077},
+        {"config = other.conf\n", "f.conf:1: unknown name config", 8077},
+        {"--port = 9008\n", "f.conf:1: unknown name --port", 8077},
+        {" = 9009\n", "f.conf:1: unknown name ", 8077},
     };
     for (const GCase& c : cases)
     {
         GServerOptions options;
         std::string szError;
         const bool bGood = ApplyConfigText(c.szText, "f.conf", options, szError);
-        EXPECT_EQ(c.szError[0] == '\0', bGood) << c.szShows;
-        EXPECT_EQ(c.szError, szError) << c.szShows;
-        EXPECT_EQ(c.nPort, options.nPort) << c.szShows;
+        EXPECT_EQ(c.szError[0] == '\0', bGood) << c.szText;
+        EXPECT_EQ(c.szError, szError) << c.szText;
+        EXPECT_EQ(c.nPort, options.nPort) << c.szText;
     }
 }
 
 TEST(ConfigFileTest, CommandLineOverridesTheFile)
 {
     const std::string szFile = testing::TempDir() + "harbinet-config-test.conf";
-    FILE* pFile = fopen(szFile.c_str(), "w");
-    ASSERT_NE(nullptr, pFile);
-    fputs("port = 9100\nthreads = 3\nissue-cookies = on\n", pFile);
-    fclose(pFile);
-
+    std::ofstream(szFile) << "port = 9100\nthreads = 3\nissue-cookies = on\n";
     const char* const argv[] = {"harbinet-server", "--port", "9200", "--config", szFile.c_str(), "--issue-cookies=off"};
     GServerOptions options;
     std::string szError;

@@ -12,7 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
-// redis-server itself cannot be asked for a free port.
+// A port the kernel has just found free; redis-server itself cannot be asked
+// for one.
 unsigned short FreePort()
 {
     const int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

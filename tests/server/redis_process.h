@@ -14,8 +14,8 @@ public:
     GRedisProcess& operator=(const GRedisProcess&) = delete;
 
     // Starts redis-server without persistence, on a free port the first time
-    // and on the same port again after Stop, and waits until it answers. With
-    // a config file first, as Sentinel needs; the arguments go last.
+    // and on the same port again after Stop, and waits until it answers.
+    // A config file goes first, as Sentinel needs; the arguments go last.
     bool Start(const std::vector<std::string>& vecArgs = {}, const std::string& strConfig = "");
     // SIGTERM, then waits for it to exit.
     void Stop();
@@ -36,5 +36,4 @@ GRedisProcess& SharedRedis();
 // The key prefix of the running test: its own, so tests need not clear Redis.
 std::string TestKeyPrefix();
 
-// A port the kernel has just found free.
 unsigned short FreePort();

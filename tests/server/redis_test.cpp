@@ -10,6 +10,7 @@
 #include <hiredis/hiredis.h>
 #include <signal.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -34,33 +35,22 @@ long long RedisInteger(unsigned short nPort, const char* szCommand, const std::s
     return n;
 }
 
-// An operator's command with its answer as text: a string, a status, an error or a number.
-std::string RedisText(unsigned short nPort, const std::vector<std::string>& vecArgs)
+void RedisConfigSet(unsigned short nPort, const char* szName, const char* szValue)
 {
-    std::vector<const char*> vecPointers;
-    std::vector<size_t> vecLengths;
-    for (const std::string& str : vecArgs)
-    {
-        vecPointers.push_back(str.data());
-        vecLengths.push_back(str.size());
-    }
     redisContext* pContext = redisConnect("127.0.0.1", nPort);
-    auto* pReply = pContext == nullptr || pContext->err != 0 ? nullptr
-        : static_cast<redisReply*>(redisCommandArgv(pContext, static_cast<int>(vecArgs.size()), vecPointers.data(), vecLengths.data()));
-    std::string str = pReply == nullptr ? "(no answer)"
-        : pReply->type == REDIS_REPLY_INTEGER ? std::to_string(pReply->integer)
-        : pReply->str != nullptr ? std::string(pReply->str, pReply->len) : std::string();
-    freeReplyObject(pReply);
+    if (pContext != nullptr && pContext->err == 0)
+        freeReplyObject(redisCommand(pContext, "CONFIG SET %s %s", szName, szValue));
     redisFree(pContext);
-    return str;
 }
 
 bool WaitFor(const std::function<bool()>& fnDone, int nSeconds = 15)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
-    while (!fnDone() && std::chrono::steady_clock::now() < deadline)
+    // Asked once a round: a second asking could see the page's own connection still open.
+    bool bDone;
+    while (!(bDone = fnDone()) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return fnDone();
+    return bDone;
 }
 
 std::string TempDir()
@@ -89,7 +79,6 @@ protected:
         return n == std::string::npos ? std::string() : strPage.substr(n + 1, strPage.find('\n', n + 1) - n - 1);
     }
 
-    // The replies to a set and a get of one value.
     std::string SetAndGet(const std::string& strName)
     {
         GWireClient client = Connect();
@@ -97,6 +86,17 @@ protected:
             return std::string();
         const std::string str = client.ReadReply();
         return str + client.ReadReply();
+    }
+
+    // A store either serves a set and a get, or refuses both as unavailable.
+    using GStoreCase = std::pair<std::vector<std::string>, bool>;
+
+    void StartAndCheck(const std::vector<std::string>& vecArgs, bool bServes)
+    {
+        m_vecStoreArgs = vecArgs;
+        StartServer({"--key-prefix", m_strPrefix});
+        EXPECT_EQ(bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("n"))
+            << vecArgs[1] << " " << vecArgs.back();
     }
 
     std::string m_strPrefix;
@@ -261,33 +261,24 @@ TEST_F(RedisStoreTest, CredentialsGoFirstAndAreNeverShown)
     const std::string strDir = TempDir();
     const std::string strFile = strDir + "/password";
     std::ofstream(strFile) << "S3cret\n";
-    struct GCase
-    {
-        std::vector<std::string> vecArgs;
-        bool bServes;
-    };
-    const GCase cases[] = {
+    const GStoreCase cases[] = {
         {{"--store", "redis://app:S3cret@" + strHost}, true},
         {{"--store", "redis://:Def4ult@" + strHost}, true},
         {{"--store", "redis://app@" + strHost, "--redis-password-file", strFile}, true},
-        {{"--store", "redis://app:Wr0ngPw@" + strHost}, false},
+        {{"--store", "redis://app:S3cretX@" + strHost}, false},
         {{"--store", "redis://" + strHost}, false},
     };
-    for (const GCase& c : cases)
+    for (const auto& [vecArgs, bServes] : cases)
     {
-        m_vecStoreArgs = c.vecArgs;
-        m_vecStoreArgs.insert(m_vecStoreArgs.end(), {"--key-prefix", m_strPrefix});
-        StartServer();
-        EXPECT_EQ(c.bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("n")) << c.vecArgs[1];
+        StartAndCheck(vecArgs, bServes);
         for (int i = 0; i < 20; ++i)
             SetAndGet("n");
-        EXPECT_EQ(c.bServes ? "harbinet_store_up 1" : "harbinet_store_up 0", MetricLine("harbinet_store_up"));
+        EXPECT_EQ(bServes ? "harbinet_store_up 1" : "harbinet_store_up 0", MetricLine("harbinet_store_up"));
         EXPECT_EQ(0, m_server.Stop());
-        // One line when the link goes down, none per request, and no password.
+        // One line when the link goes down, none per request, and no password (either one).
         const std::string strErr = m_server.Stderr();
-        EXPECT_EQ(std::string::npos, strErr.find("Wr0ngPw")) << strErr;
         EXPECT_EQ(std::string::npos, strErr.find("S3cret")) << strErr;
-        EXPECT_EQ(c.bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
+        EXPECT_EQ(bServes ? 0 : 1, std::count(strErr.begin(), strErr.end(), '\n')) << strErr;
     }
     std::system(("rm -rf " + strDir).c_str());
 }
@@ -326,25 +317,18 @@ TEST_F(RedisStoreTest, TlsTrustsOnlyTheGivenCaAndTheNameInTheCertificate)
     const std::string strTlsPort = std::to_string(FreePort());
     ASSERT_TRUE(redis.Start({"--tls-port", strTlsPort, "--tls-cert-file", strDir + "/server.pem", "--tls-key-file",
         strDir + "/server.key", "--tls-ca-cert-file", strDir + "/ca.pem", "--tls-auth-clients", "optional"}));
-    struct GCase
-    {
-        std::vector<std::string> vecArgs;
-        bool bServes;
-    };
-    const GCase cases[] = {
-        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem"}, true},
-        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem", "--redis-tls-cert",
-            strDir + "/client.pem", "--redis-tls-key", strDir + "/client.key"}, true},
-        {{"--store", "rediss://127.0.0.1:" + strTlsPort, "--redis-tls-ca", strDir + "/other.pem"}, false},
+    const std::string strTls = "rediss://127.0.0.1:" + strTlsPort;
+    const GStoreCase cases[] = {
+        {{"--store", strTls, "--redis-tls-ca", strDir + "/ca.pem"}, true},
+        {{"--store", strTls, "--redis-tls-ca", strDir + "/ca.pem", "--redis-tls-cert", strDir + "/client.pem",
+            "--redis-tls-key", strDir + "/client.key"}, true},
+        {{"--store", strTls, "--redis-tls-ca", strDir + "/other.pem"}, false},
         {{"--store", "rediss://localhost:" + strTlsPort, "--redis-tls-ca", strDir + "/ca.pem"}, false},
         {{"--store", "redis://127.0.0.1:" + strTlsPort}, false},
     };
-    for (const GCase& c : cases)
+    for (const auto& [vecArgs, bServes] : cases)
     {
-        m_vecStoreArgs = c.vecArgs;
-        StartServer({"--key-prefix", m_strPrefix});
-        EXPECT_EQ(c.bServes ? kStored + FoundI4(7) : std::string(kUnavailable) + kUnavailable, SetAndGet("t"))
-            << c.vecArgs[1] << " " << c.vecArgs.back();
+        StartAndCheck(vecArgs, bServes);
         EXPECT_EQ(0, m_server.Stop());
     }
     std::system(("rm -rf " + strDir).c_str());
@@ -355,7 +339,6 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
     GRedisProcess master;
     GRedisProcess replica;
     GRedisProcess sentinels[3];
-    // Replication writes its snapshots there.
     const std::string strDir = TempDir();
     ASSERT_TRUE(master.Start({"--dir", strDir}));
     ASSERT_TRUE(replica.Start({"--dir", strDir, "--replicaof", "127.0.0.1", std::to_string(master.Port())}));
@@ -375,7 +358,6 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
     std::vector<std::vector<int>> vecStored(4);
     std::vector<std::thread> vecClients;
     for (int t = 0; t < 4; ++t)
-    {
         vecClients.emplace_back([&, t] {
             GWireClient client = Connect();
             for (int i = 0; i < 100000 && !bStop; ++i)
@@ -390,7 +372,6 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
         });
-    }
     EXPECT_TRUE(WaitFor([&] { return nStored >= 300; }));
     master.Stop();
     EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_failovers_total") == "harbinet_store_failovers_total 1"; }, 30));
@@ -404,13 +385,11 @@ TEST_F(RedisStoreTest, SentinelFailoverUnderLoadKeepsEveryReplicatedValue)
         thread.join();
     GWireClient client = Connect();
     for (int t = 0; t < 4; ++t)
-    {
         for (int i : vecStored[t])
         {
             ASSERT_TRUE(client.Send(CommandRequest("get", std::to_string(t) + "." + std::to_string(i))));
             ASSERT_EQ(FoundI4(i), client.ReadReply()) << t << "." << i;
         }
-    }
     std::system(("rm -rf " + strDir).c_str());
 }
 
@@ -442,13 +421,10 @@ TEST_F(RedisStoreTest, StalledRedisUnderLargeSetsKeepsTheServerWithinItsBound)
         const std::string strReply = client.ReadReply();
         nStored += strReply == kStored;
         nBusy += strReply == kBusy;
-        if (strReply != kStored && strReply != kBusy)
-            ADD_FAILURE() << strReply;
+        EXPECT_TRUE(strReply == kStored || strReply == kBusy) << strReply;
     }
-    EXPECT_EQ(200, nStored + nBusy);
     EXPECT_GT(nStored, 0);
     EXPECT_GT(nBusy, 0);
-    // Every byte counted as held is counted out again.
     EXPECT_TRUE(WaitFor([&] { return MetricLine("harbinet_store_held_bytes") == "harbinet_store_held_bytes 0"; }, 5));
 }
 
@@ -459,11 +435,11 @@ TEST_F(RedisStoreTest, SetRefusedUnderMaxmemoryDeletesTheOldValue)
     GWireClient client = Connect();
     ASSERT_TRUE(client.Send(SetRequest("old", I4Image(1))));
     EXPECT_EQ(kStored, client.ReadReply());
-    RedisText(nPort, {"CONFIG", "SET", "maxmemory-policy", "noeviction"});
-    RedisText(nPort, {"CONFIG", "SET", "maxmemory", "1"});
+    RedisConfigSet(nPort, "maxmemory-policy", "noeviction");
+    RedisConfigSet(nPort, "maxmemory", "1");
     ASSERT_TRUE(client.Send(SetRequest("old", I4Image(2))));
     const std::string strReply = client.ReadReply();
-    RedisText(nPort, {"CONFIG", "SET", "maxmemory", "0"});
+    RedisConfigSet(nPort, "maxmemory", "0");
     EXPECT_EQ("HTTP/1.1 200 OK\r\nx-result-code: 1\r\nx-result-reason: out of memory\r\ncontent-length: 0\r\n\r\n", strReply);
     ASSERT_TRUE(client.Send(CommandRequest("get", "old")));
     EXPECT_EQ(kNotFound, client.ReadReply());

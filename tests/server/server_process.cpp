@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <signal.h>
@@ -24,18 +25,12 @@ namespace
 
 // Found at run time, beside this program in its own build tree (or where
 // HARBINET_SERVER_PATH says), so that a copied build tree tests its own server.
-const std::string& ServerPath()
+std::string ServerPath()
 {
-    static const std::string s_strPath = [] {
-        if (const char* sz = getenv("HARBINET_SERVER_PATH"); sz != nullptr && *sz != '\0')
-            return std::string(sz);
-        char szSelf[4096];
-        const ssize_t n = readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
-        std::string strDir = n > 0 ? std::string(szSelf, static_cast<size_t>(n)) : std::string();
-        strDir.erase(strDir.find_last_of('/') + 1);
-        return strDir + HARBINET_SERVER_BESIDE;
-    }();
-    return s_strPath;
+    if (const char* sz = getenv("HARBINET_SERVER_PATH"); sz != nullptr && *sz != '\0')
+        return sz;
+    const std::string strSelf = std::filesystem::read_symlink("/proc/self/exe");
+    return strSelf.substr(0, strSelf.find_last_of('/') + 1) + HARBINET_SERVER_BESIDE;
 }
 
 pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
@@ -46,7 +41,7 @@ pid_t Spawn(const std::vector<std::string>& vecArgs, int& nStdout, int& nStderr)
         return -1;
     // Built before the fork: the test process has threads, so the child may
     // do nothing but async-signal-safe calls until exec.
-    const std::string& strServer = ServerPath();
+    const std::string strServer = ServerPath();
     std::vector<char*> vecArgv;
     vecArgv.push_back(const_cast<char*>(strServer.c_str()));
     for (const std::string& str : vecArgs)

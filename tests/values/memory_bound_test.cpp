@@ -65,8 +65,7 @@ TEST_F(MemoryBoundTest, AHugeAnnouncementCommitsOnlyABoundedAmountBeforeTheBytes
     }
 }
 
-// A genuine value peaks at about its own size, whether it arrives straight into place
-// (48 MiB) or is first gathered in part (200 MiB): 1.3 times the value at most.
+// 48 MiB arrives straight into place, 200 MiB is first gathered in part.
 TEST_F(MemoryBoundTest, AGenuineValueCommitsAboutItsOwnSize)
 {
     for (const size_t nMiB : {48, 200})

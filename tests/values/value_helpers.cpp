@@ -45,18 +45,16 @@ std::string Bytes(const char* szHex)
     return s;
 }
 
-std::string ImageOf(const VARIANT& var)
-{
-    std::string s(reinterpret_cast<const char*>(&var), sizeof(var));
-    s.resize(24, '\0');
-    return s;
-}
-
 std::string ImageKept(const std::string& sImage)
 {
     std::string s = sImage.substr(0, sizeof(VARIANT));
     s.resize(24, '\0');
     return s;
+}
+
+std::string ImageOf(const VARIANT& var)
+{
+    return ImageKept(std::string(reinterpret_cast<const char*>(&var), sizeof(var)));
 }
 
 VARIANT PatternedVariant(VARTYPE vt)

@@ -21,8 +21,7 @@ constexpr VARTYPE VT_VARIANT_ARRAY_TYPE = VT_ARRAY | VT_VARIANT;
 // Bytes from hex text such as "0B 00 FF"; spaces are skipped.
 std::string Bytes(const char* szHex);
 
-// The 24-byte image of a VARIANT as the module sends it: its bytes as they lie in
-// memory, followed by zeros where a 32-bit VARIANT (16 bytes) ends.
+// All 24 bytes of a VARIANT as they lie in memory, zeros past a 32-bit VARIANT's 16.
 std::string ImageOf(const VARIANT& var);
 // What a VARIANT of this width keeps of a 24-byte image that it reads, as ImageOf gives it.
 std::string ImageKept(const std::string& sImage);
