@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,21 +42,29 @@ SIZE_T PrivateBytes()
     return counters.PagefileUsage;
 }
 
-// Wine counts no handles; there the process's open file descriptors, every socket among
-// them, stand in.
-DWORD Handles()
+// Wine counts no handles, and the process's open descriptors, which could stand in, also
+// hold wine's own, whose number drifts on a new prefix. There the client connections to
+// the two servers stand in: the sockets are what a call makes and must give back.
+DWORD Handles(int nPort1, int nPort2)
 {
     DWORD nHandles = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &nHandles) && nHandles != 0)
         return nHandles;
-    WIN32_FIND_DATAW data;
-    const HANDLE hFind = FindFirstFileW(L"Z:\\proc\\self\\fd\\*", &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    ULONG nSize = 0;
+    GetTcpTable(nullptr, &nSize, FALSE);
+    std::vector<char> vecTable(nSize + 4096);
+    nSize = static_cast<ULONG>(vecTable.size());
+    auto* pTable = reinterpret_cast<MIB_TCPTABLE*>(vecTable.data());
+    if (GetTcpTable(pTable, &nSize, FALSE) != NO_ERROR)
         return 0;
-    do
-        ++nHandles;
-    while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
+    for (DWORD i = 0; i < pTable->dwNumEntries; ++i)
+    {
+        const MIB_TCPROW& row = pTable->table[i];
+        const int nRemotePort = ntohs(static_cast<u_short>(row.dwRemotePort));
+        if ((nRemotePort == nPort1 || nRemotePort == nPort2)
+            && (row.dwState == MIB_TCP_STATE_ESTAB || row.dwState == MIB_TCP_STATE_CLOSE_WAIT))
+            ++nHandles;
+    }
     return nHandles;
 }
 
@@ -222,7 +231,7 @@ int RunSoak(int nPort1, int nPort2, long nCalls)
         if (nCall % nEvery != 0)
             continue;
         const SIZE_T nBytes = PrivateBytes();
-        const DWORD nHandles = Handles();
+        const DWORD nHandles = Handles(nPort1, nPort2);
         std::printf("%8ld calls  %6.1f%% failed  private bytes %10lu  handles %5lu\n", nCall,
                     100.0 * static_cast<double>(nFailed) / static_cast<double>(nCall),
                     static_cast<unsigned long>(nBytes), static_cast<unsigned long>(nHandles));
