@@ -14,6 +14,7 @@ PACKAGES=(
     wixl msitools                            # harbinet.msi, and reading it back in its test
     clang libclang-rt-14-dev                 # native build and libFuzzer
     dpkg-dev lintian                         # harbinet-server's .deb: its dependencies and its check
+    curl                                     # the installed package's set and get
 )
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES+=(memcached)
